@@ -1,0 +1,28 @@
+// The serial line to the microcontroller, held for the length of one run.
+#pragma once
+
+#include <termios.h>
+
+#include <optional>
+
+// The board's line to the microcontroller.
+inline constexpr char micom_device_path[] = "/dev/ttyS2";
+
+struct micom_port {
+  int fd;          // descriptor of the open line
+  termios saved;   // the settings found at open, put back at close
+};
+
+// Opens the microcontroller's line, saves its settings, discards pending input
+// and switches it to raw 57600 baud 8N1 with a 0.1 s read timeout.
+// Empty only when the device cannot be opened. Prints nothing.
+std::optional<micom_port> micom_port_open();
+
+// The same on any terminal device; tests use it on a pseudo-terminal.
+std::optional<micom_port> micom_port_open_path(const char* path);
+
+// Puts the saved settings back and closes the line.
+void micom_port_close(const micom_port& port);
+
+// The settings of the exchange, made from those found on the line.
+termios micom_raw_settings(const termios& saved);
