@@ -1,0 +1,98 @@
+#include "dev_namespace.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static bool fail(std::string* error, const std::string& what) {
+  *error = what + ": " + std::strerror(errno);
+  return false;
+}
+
+static bool write_file(const char* path, const std::string& text) {
+  int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return ok;
+}
+
+// Root gets a plain mount namespace; anyone else (or root where that is
+// refused) a user namespace mapping them to root inside it.
+static bool unshare_mounts(std::string* error) {
+  if (geteuid() == 0 && unshare(CLONE_NEWNS) == 0) return true;
+  uid_t uid = geteuid();
+  gid_t gid = getegid();
+  if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+    return fail(error, "cannot make a private mount namespace (needs root or user namespaces)");
+  }
+  if (!write_file("/proc/self/setgroups", "deny") ||
+      !write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+      !write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+    return fail(error, "cannot map the user into the new user namespace");
+  }
+  return true;
+}
+
+// An empty regular file to bind a node onto.
+static bool make_mount_point(const char* path) {
+  int fd = open(path, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+static bool bind_node(const std::string& from, const char* to, std::string* error) {
+  if (!make_mount_point(to) || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
+    return fail(error, std::string("cannot bind ") + to);
+  }
+  return true;
+}
+
+bool enter_private_dev(DeviceNode device, SimLine* line, std::string* error) {
+  if (!unshare_mounts(error)) return false;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return fail(error, "cannot make / private");
+  }
+  // Held before the tmpfs covers them: a user namespace may not mknod.
+  const char* host_nodes[] = {"/dev/null", "/dev/zero", "/dev/tty"};
+  int host_fd[3];
+  for (int i = 0; i < 3; ++i) {
+    host_fd[i] = open(host_nodes[i], O_PATH | O_CLOEXEC);
+    if (host_fd[i] < 0) return fail(error, std::string("cannot open ") + host_nodes[i]);
+  }
+  if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) return fail(error, "cannot mount tmpfs on /dev");
+  if (mkdir("/dev/pts", 0755) != 0 ||
+      mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620") != 0) {
+    return fail(error, "cannot mount devpts on /dev/pts");
+  }
+  if (symlink("pts/ptmx", "/dev/ptmx") != 0 || symlink("/proc/self/fd", "/dev/fd") != 0 ||
+      symlink("/proc/self/fd/0", "/dev/stdin") != 0 || symlink("/proc/self/fd/1", "/dev/stdout") != 0 ||
+      symlink("/proc/self/fd/2", "/dev/stderr") != 0) {
+    return fail(error, "cannot make the /dev links");
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (!bind_node("/proc/self/fd/" + std::to_string(host_fd[i]), host_nodes[i], error)) return false;
+    close(host_fd[i]);
+  }
+
+  line->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->master < 0 || grantpt(line->master) != 0 || unlockpt(line->master) != 0) {
+    return fail(error, "cannot open a pseudo-terminal");
+  }
+  const char* slave_path = ptsname(line->master);
+  if (!slave_path) return fail(error, "cannot name the pseudo-terminal slave");
+  std::string slave = slave_path;
+  line->slave = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->slave < 0) return fail(error, "cannot open " + slave);
+
+  if (device == DeviceNode::tty) return bind_node(slave, "/dev/ttyS2", error);
+  if (device == DeviceNode::directory && mkdir("/dev/ttyS2", 0755) != 0) return fail(error, "cannot mkdir /dev/ttyS2");
+  return true;
+}

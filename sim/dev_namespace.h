@@ -1,0 +1,18 @@
+// A private /dev for the command: the sim's own mount namespace, with a
+// fresh tmpfs on /dev and a pseudo-terminal slave standing at /dev/ttyS2.
+// The host's /dev is never touched; everything goes when the processes do.
+#pragma once
+
+#include <string>
+
+#include "sim_options.h"
+
+struct SimLine {
+  int master = -1;  // the MICOM's end
+  int slave = -1;   // kept open by the sim: the master never reads EIO between runs
+};
+
+// Enters the namespace (as root directly, otherwise inside a new user
+// namespace), builds /dev and opens the pseudo-terminal. With DeviceNode::none
+// or ::directory the pseudo-terminal is still opened but not put at /dev/ttyS2.
+bool enter_private_dev(DeviceNode device, SimLine* line, std::string* error);

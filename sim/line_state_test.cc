@@ -1,0 +1,51 @@
+#include "line_state.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(LineState, TextShowsEveryFieldInHexAndSpeedsInBaud) {
+  termios t = {};
+  t.c_iflag = 0;
+  t.c_oflag = 0;
+  t.c_cflag = CS8 | CLOCAL | CREAD;
+  t.c_lflag = 0x8a30;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 1;
+  cfsetispeed(&t, B57600);
+  cfsetospeed(&t, B57600);
+  std::string text = line_state_text(t);
+  EXPECT_EQ(text.substr(0, text.find(" cc=")),
+            "iflag=0x0 oflag=0x0 cflag=0x18b1 lflag=0x8a30 line=0 vmin=0 vtime=1 ispeed=57600 ospeed=57600");
+  EXPECT_EQ(text.size() - text.find(" cc=") - 4, 2 * sizeof t.c_cc);
+}
+
+TEST(LineState, CookedPriorIsDistinctFromWhatMicomApplies) {
+  termios t = {};
+  t.c_lflag = ECHOK | ECHOCTL | ECHOKE;  // the pty's extras, replaced
+  t.c_cc[VINTR] = 3;
+  prior_line_apply(PriorLine::cooked_9600_7e1, &t);
+  EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(ICRNL));
+  EXPECT_EQ(t.c_oflag, static_cast<tcflag_t>(OPOST | ONLCR));
+  EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(B9600 | CS7 | PARENB | CREAD));
+  EXPECT_EQ(t.c_lflag, static_cast<tcflag_t>(ICANON | ECHO | ECHOE | IEXTEN | ISIG));
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+  EXPECT_EQ(t.c_cc[VINTR], 3);  // control characters stay as the pty has them
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+
+  termios d = t;
+  prior_line_apply(PriorLine::pty_default, &d);
+  EXPECT_EQ(line_state_text(d), line_state_text(t));
+}
+
+TEST(LineState, PriorNames) {
+  PriorLine p;
+  EXPECT_TRUE(prior_line_from_name("cooked-9600-7e1", &p));
+  EXPECT_EQ(p, PriorLine::cooked_9600_7e1);
+  EXPECT_TRUE(prior_line_from_name("pty-default", &p));
+  EXPECT_EQ(p, PriorLine::pty_default);
+  EXPECT_FALSE(prior_line_from_name("Cooked-9600-7E1", &p));
+}
+
+}  // namespace

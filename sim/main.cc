@@ -1,0 +1,34 @@
+// micom-sim: stands in for the board's microcontroller so that micom can be
+// run and checked on any Linux machine.
+#include <cstdio>
+#include <string>
+
+#include "pty_transport.h"
+#include "sim_help.h"
+#include "sim_log.h"
+#include "sim_options.h"
+#include "socket_transport.h"
+
+int main(int argc, char** argv) {
+  SimOptions o;
+  std::string error;
+  if (!parse_sim_options(argc, argv, &o, &error)) {
+    std::fprintf(stderr, "micom-sim: %s\n", error.c_str());
+    return 2;
+  }
+  if (o.help) {
+    std::fputs(kSimHelp, stdout);
+    return 0;
+  }
+  SimLog log;
+  log.start_ms = monotonic_ms();
+  log.out = stderr;
+  if (!o.log_path.empty()) {
+    log.out = std::fopen(o.log_path.c_str(), "we");
+    if (!log.out) {
+      std::perror(("micom-sim: cannot write " + o.log_path).c_str());
+      return 2;
+    }
+  }
+  return o.socket_path.empty() ? run_pty_session(o, &log) : run_socket_session(o, &log);
+}

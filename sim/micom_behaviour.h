@@ -1,0 +1,52 @@
+// What the simulated MICOM answers to each command byte, and when.
+// Knows nothing about the transport: the pty and socket loops feed it the
+// bytes they receive and write out the chunks it says are due.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <vector>
+
+// The command letters the MICOM knows, in the order of MicomBehaviour::reply.
+constexpr char kMicomLetters[] = "SVWHR";
+constexpr int kMicomLetterCount = 5;
+
+struct MicomBehaviour {
+  std::vector<unsigned char> reply[kMicomLetterCount];  // indexed like kMicomLetters
+  int delay_ms = 0;       // from the command byte to the first reply byte
+  int gap_ms = -1;        // -1: the whole reply in one write; else one byte per write, this far apart
+  bool silent = false;    // never answer anything
+  int hangup_after = -1;  // -1: never; else cut the first answer to this many bytes, then hang up
+};
+
+// Index of a command letter in kMicomLetters, or -1 for any other byte.
+int micom_letter_index(unsigned char byte);
+
+// The fixed answers: S -> status 00 00 00 01, V -> version 01 00 02 00 (1.0.2.0),
+// W -> 57 41 4B 45 ("WAKE"); H and R -> nothing.
+MicomBehaviour micom_default_behaviour();
+
+struct PendingAnswer {
+  std::vector<unsigned char> bytes;
+  std::size_t sent = 0;
+  long start_ms = 0;  // when its command byte arrived
+};
+
+struct MicomState {
+  std::deque<PendingAnswer> pending;  // answered one after the other
+  bool hangup_armed = false;          // the first command came: hang up once its cut answer is out
+};
+
+// A byte arrived at now_ms: queue its answer (if any). Bytes that are not
+// command letters are ignored, as are all bytes once a hang-up is armed.
+void micom_received(const MicomBehaviour& b, MicomState* s, unsigned char byte, long now_ms);
+
+// The bytes to hand to one write() at now_ms (empty: nothing due yet).
+// They count as sent.
+std::vector<unsigned char> micom_take_due(const MicomBehaviour& b, MicomState* s, long now_ms);
+
+// Milliseconds from now_ms until the next chunk is due (0: due now); -1 when nothing is pending.
+long micom_next_due_in(const MicomBehaviour& b, const MicomState& s, long now_ms);
+
+// True once everything before the hang-up has been handed out.
+bool micom_hangup_due(const MicomState& s);

@@ -1,0 +1,120 @@
+#include "micom_behaviour.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Everything the MICOM writes, as (time, chunk) pairs, stepping the clock 1 ms at a time.
+std::vector<std::pair<long, Bytes>> play(const MicomBehaviour& b, MicomState* s, long until_ms) {
+  std::vector<std::pair<long, Bytes>> out;
+  for (long now = 0; now <= until_ms; ++now) {
+    for (Bytes c = micom_take_due(b, s, now); !c.empty(); c = micom_take_due(b, s, now)) out.push_back({now, c});
+  }
+  return out;
+}
+
+TEST(MicomBehaviour, DefaultAnswersAreFixedAndOnlyForSVW) {
+  MicomBehaviour b = micom_default_behaviour();
+  for (int byte : {0x48, 0x52, 0x76, 0x78, 0x00, 0xFF}) {  // H R v x
+    MicomState s;
+    micom_received(b, &s, static_cast<unsigned char>(byte), 0);
+    EXPECT_TRUE(s.pending.empty()) << byte;
+    EXPECT_EQ(micom_next_due_in(b, s, 0), -1);
+  }
+  MicomState s;
+  micom_received(b, &s, 'V', 0);
+  auto out = play(b, &s, 10);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], (std::pair<long, Bytes>{0, {0x01, 0x00, 0x02, 0x00}}));
+}
+
+TEST(MicomBehaviour, DelayThenOneBytePerWriteWithTheGap) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.reply[micom_letter_index('S')] = {1, 2, 3, 4};
+  b.delay_ms = 100;
+  b.gap_ms = 30;
+  MicomState s;
+  micom_received(b, &s, 'S', 5);
+  EXPECT_EQ(micom_next_due_in(b, s, 5), 100);
+  auto out = play(b, &s, 400);
+  std::vector<std::pair<long, Bytes>> want = {{105, {1}}, {135, {2}}, {165, {3}}, {195, {4}}};
+  EXPECT_EQ(out, want);
+  EXPECT_EQ(micom_next_due_in(b, s, 400), -1);
+}
+
+TEST(MicomBehaviour, GapZeroStillWritesOneByteAtATime) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.gap_ms = 0;
+  MicomState s;
+  micom_received(b, &s, 'W', 0);
+  auto out = play(b, &s, 0);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[3].second, Bytes{0x45});
+}
+
+TEST(MicomBehaviour, CommandsArrivingTogetherAreAnsweredInTurn) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.delay_ms = 50;
+  MicomState s;
+  micom_received(b, &s, 'S', 0);
+  micom_received(b, &s, 'V', 10);
+  auto out = play(b, &s, 200);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].first, 50);
+  EXPECT_EQ(out[0].second, (Bytes{0, 0, 0, 1}));
+  EXPECT_EQ(out[1].first, 60);
+  EXPECT_EQ(out[1].second, (Bytes{1, 0, 2, 0}));
+}
+
+TEST(MicomBehaviour, SilentAnswersNothing) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.silent = true;
+  MicomState s;
+  micom_received(b, &s, 'S', 0);
+  EXPECT_TRUE(play(b, &s, 100).empty());
+  EXPECT_FALSE(micom_hangup_due(s));
+}
+
+TEST(MicomBehaviour, HangupCutsTheFirstAnswerAndIsDueOnceItIsOut) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.hangup_after = 2;
+  b.gap_ms = 10;
+  MicomState s;
+  EXPECT_FALSE(micom_hangup_due(s));
+  micom_received(b, &s, 'V', 0);
+  EXPECT_FALSE(micom_hangup_due(s));
+  auto out = play(b, &s, 5);
+  EXPECT_FALSE(micom_hangup_due(s));
+  out = play(b, &s, 100);
+  ASSERT_EQ(out.size(), 1u);  // the second byte; the first went out at 0
+  EXPECT_EQ(out[0].second, Bytes{0x00});
+  EXPECT_TRUE(micom_hangup_due(s));
+  micom_received(b, &s, 'S', 100);  // too late: the line is going away
+  EXPECT_TRUE(s.pending.empty());
+}
+
+TEST(MicomBehaviour, HangupAfterZeroIsDueAtTheCommandEvenForH) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.hangup_after = 0;
+  MicomState s;
+  micom_received(b, &s, 'x', 0);  // not a command: no hang-up yet
+  EXPECT_FALSE(micom_hangup_due(s));
+  micom_received(b, &s, 'H', 0);
+  EXPECT_TRUE(micom_hangup_due(s));
+}
+
+TEST(MicomBehaviour, HangupAfterMoreThanTheAnswerSendsItAll) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.reply[micom_letter_index('V')] = {0x55};
+  b.hangup_after = 3;
+  MicomState s;
+  micom_received(b, &s, 'V', 0);
+  auto out = play(b, &s, 1);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].second, Bytes{0x55});
+  EXPECT_TRUE(micom_hangup_due(s));
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+#include "pty_transport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "dev_namespace.h"
+#include "line_state.h"
+#include "sim_signals.h"
+
+constexpr int kPollMs = 10;
+constexpr int kQuietPolls = 5;  // this many empty looks in a row count as "consumed"
+
+static void log_line(SimLog* log, const char* when, int slave) {
+  termios t;
+  if (tcgetattr(slave, &t) != 0) {
+    log_event(log, "line %s: unavailable (%s)", when, std::strerror(errno));
+    return;
+  }
+  log_event(log, "line %s: %s", when, line_state_text(t).c_str());
+}
+
+static int input_waiting(int slave) {
+  int n = 0;
+  return ioctl(slave, TIOCINQ, &n) == 0 ? n : 0;
+}
+
+// Reads and forgets what the line sends back, e.g. the echo of stale bytes
+// under a prior state with ECHO. Returns the byte count.
+static int discard_output(int master) {
+  int total = 0;
+  pollfd p = {master, POLLIN, 0};
+  unsigned char buf[256];
+  while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    total += static_cast<int>(n);
+  }
+  return total;
+}
+
+// Puts bytes into the line's input before the command runs and waits until
+// the line discipline holds them: its input count has stopped changing (and
+// covers them all when the prior state is not canonical, where the count is
+// exact) and the echo, if any, has stopped.
+static void put_stale(const SimLine& line, const std::vector<unsigned char>& stale, SimLog* log) {
+  for (unsigned char b : stale) log_event(log, "stale 0x%02x t=%.3f", b, log_seconds(*log));
+  ssize_t ignored = write(line.master, stale.data(), stale.size());
+  (void)ignored;
+  termios t;
+  bool canonical = tcgetattr(line.slave, &t) == 0 && (t.c_lflag & ICANON);
+  int echoed = 0, last = -1, quiet = 0;
+  for (long deadline = monotonic_ms() + 3000; monotonic_ms() < deadline && quiet < 20;) {
+    usleep(kPollMs * 1000);
+    int got = discard_output(line.master);
+    int now = input_waiting(line.slave);
+    echoed += got;
+    bool complete = canonical || now >= static_cast<int>(stale.size());
+    quiet = got == 0 && now == last && complete ? quiet + 1 : 0;
+    last = now;
+  }
+  log_event(log, "stale settled waiting=%d echo-discarded=%d", last, echoed);
+}
+
+// After the command is gone: what it wrote last may still be on its way.
+static void log_late_bytes(int master, SimLog* log) {
+  pollfd p = {master, POLLIN, 0};
+  unsigned char buf[64];
+  while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN)) {
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i) log_event(log, "rx 0x%02x t=%.3f", buf[i], log_seconds(*log));
+  }
+}
+
+// Answers on the master until the command ends and gives its wait status;
+// false if the loop itself failed.
+static bool serve(const SimOptions& o, SimLine* line, int sigfd, pid_t child, SimLog* log, int* status) {
+  MicomState state;
+  int quiet = 0;
+  for (;;) {
+    for (auto chunk = micom_take_due(o.micom, &state, monotonic_ms()); !chunk.empty();
+         chunk = micom_take_due(o.micom, &state, monotonic_ms())) {
+      ssize_t ignored = write(line->master, chunk.data(), chunk.size());
+      (void)ignored;
+      for (unsigned char b : chunk) log_event(log, "tx 0x%02x t=%.3f", b, log_seconds(*log));
+    }
+    long timeout = micom_next_due_in(o.micom, state, monotonic_ms());
+    if (line->master >= 0 && micom_hangup_due(state)) {
+      // Hang up only once the tool has read what was sent, so that it sees
+      // those bytes and then the hang-up, not a hang-up that swallowed them.
+      quiet = input_waiting(line->slave) == 0 ? quiet + 1 : 0;
+      if (quiet >= kQuietPolls) {
+        // Hang the slave up first, as a modem or an unplugged adapter does:
+        // its reads then return 0 and poll says POLLHUP. Closing the master
+        // alone would mostly show the tool EIO instead. Needs CAP_SYS_ADMIN;
+        // without it the close is the hang-up.
+        int vhangup = ioctl(line->slave, TIOCVHANGUP);
+        close(line->master);
+        line->master = -1;
+        log_event(log, "hangup%s t=%.3f", vhangup == 0 ? "" : " (master closed only)", log_seconds(*log));
+      } else {
+        timeout = kPollMs;
+      }
+    }
+    pollfd p[2] = {{sigfd, POLLIN, 0}, {line->master, POLLIN, 0}};
+    int n = poll(p, line->master >= 0 ? 2 : 1, static_cast<int>(timeout));
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0 && (p[1].revents & POLLIN)) {
+      unsigned char buf[64];
+      ssize_t got = read(line->master, buf, sizeof buf);
+      for (ssize_t i = 0; i < got; ++i) {
+        log_event(log, "rx 0x%02x t=%.3f", buf[i], log_seconds(*log));
+        log_line(log, "during", line->slave);
+        micom_received(o.micom, &state, buf[i], monotonic_ms());
+      }
+    }
+    if (n > 0 && (p[0].revents & POLLIN)) {
+      for (int sig = read_signal(sigfd); sig != 0; sig = read_signal(sigfd)) {
+        if (sig != SIGCHLD) {
+          kill(child, sig);
+          log_event(log, "signal %d forwarded t=%.3f", sig, log_seconds(*log));
+          continue;
+        }
+        if (waitpid(child, status, WNOHANG) == child) return true;
+      }
+    }
+  }
+}
+
+int run_pty_session(const SimOptions& o, SimLog* log) {
+  SimLine line;
+  std::string error;
+  if (!enter_private_dev(o.device, &line, &error)) {
+    std::fprintf(stderr, "micom-sim: %s\n", error.c_str());
+    return 2;
+  }
+  termios t;
+  if (tcgetattr(line.master, &t) == 0) {
+    prior_line_apply(o.prior, &t);
+    tcsetattr(line.master, TCSANOW, &t);
+  }
+  log_line(log, "before", line.slave);
+  if (!o.stale.empty()) put_stale(line, o.stale, log);
+
+  sigset_t old_mask;
+  int sigfd = open_signal_fd(&old_mask);
+  if (sigfd < 0) {
+    std::fprintf(stderr, "micom-sim: cannot take signals: %s\n", std::strerror(errno));
+    return 2;
+  }
+  pid_t child = spawn_command(o.command, old_mask, &error);
+  if (child < 0) {
+    std::fprintf(stderr, "micom-sim: %s\n", error.c_str());
+    return 2;
+  }
+  log_event(log, "child pid=%d", static_cast<int>(child));
+  int status = 0;
+  if (!serve(o, &line, sigfd, child, log, &status)) {
+    std::fprintf(stderr, "micom-sim: poll failed: %s\n", std::strerror(errno));
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  if (line.master >= 0) log_late_bytes(line.master, log);
+  log_line(log, "after", line.slave);
+  int code = exit_code_of(status);
+  if (WIFSIGNALED(status)) {
+    log_event(log, "exit signal=%d", WTERMSIG(status));
+  } else {
+    log_event(log, "exit status=%d", code);
+  }
+  return code;
+}

@@ -1,0 +1,92 @@
+#include "sim_help.h"
+
+const char kSimHelp[] = R"HELP(NAME
+    micom-sim - a simulated MICOM on /dev/ttyS2 for testing micom without the board
+
+SYNOPSIS
+    micom-sim [OPTIONS] -- COMMAND [ARGS...]
+    micom-sim [REPLY OPTIONS] --socket PATH
+
+DESCRIPTION
+    Runs COMMAND in a private mount namespace whose /dev is a fresh tmpfs
+    holding null, zero, tty, a new devpts instance and /dev/ttyS2: the slave of
+    a pseudo-terminal. The sim plays the microcontroller on the master side:
+    every command letter the line delivers (S V W H R) is answered as set
+    below; other bytes are logged and ignored. The host's /dev is untouched
+    and nothing is left behind. Root gets a plain mount namespace; other users
+    a user namespace (where neither is allowed the sim says so and exits 2).
+
+    COMMAND's standard input, output and error are the sim's own; the sim
+    writes nothing to standard output. Its log goes to standard error or to
+    --log FILE, one event per line, in the order they happen:
+        line before: SETTINGS       the line as COMMAND finds it
+        stale 0xNN t=SECONDS        a byte put on the line before COMMAND
+        stale settled waiting=N echo-discarded=N
+        child pid=PID
+        rx 0xNN t=SECONDS           a byte received from the line
+        line during: SETTINGS       the line when that byte came
+        tx 0xNN t=SECONDS           a byte sent back
+        hangup t=SECONDS            the line was hung up (--hangup-after)
+        signal N forwarded t=SECONDS
+        line after: SETTINGS        the line once COMMAND has ended
+        exit status=N | exit signal=N
+    SETTINGS is "iflag=0xN oflag=0xN cflag=0xN lflag=0xN line=N vmin=N
+    vtime=N ispeed=BAUD ospeed=BAUD cc=HEX" (flags in hex, cc the control
+    characters two hex digits each), or "unavailable (REASON)" after a
+    hang-up.
+    t= counts seconds since the sim started.
+
+    With --socket the sim listens on a unix stream socket at PATH (logging
+    "listening path=PATH" once it does), accepts one connection ("connected
+    t=..."), answers on it the same way and exits 0 when the peer closes
+    ("peer closed t=..."). Only the reply options,
+    --stale (sent as soon as the peer connects) and --log apply there.
+
+OPTIONS
+    --reply L=HEX     answer command letter L (S V W H R, either case) with
+                      these bytes, e.g. --reply V=0102A5FF; up to 64 bytes;
+                      an empty HEX answers nothing. Repeatable.
+    --gap MS          write the answer one byte per write, MS ms apart
+                      (default: the whole answer in one write)
+    --delay MS        wait MS ms after the command byte before answering
+    --silent          never answer
+    --hangup-after N  send only the first N (0-3) bytes of the first answer,
+                      wait until the command has read them, then hang the
+                      line up (the slave's reads return 0 with POLLHUP, as
+                      on a modem hang-up; without CAP_SYS_ADMIN only the
+                      master is closed and the reads fail with EIO)
+    --stale HEX       put these bytes (1-64) on the line before COMMAND starts;
+                      with a prior state that echoes, their echo is discarded
+    --prior NAME      the line's settings before COMMAND starts:
+                      pty-default      as a new pseudo-terminal (the default)
+                      cooked-9600-7e1  9600 baud, CS7, PARENB, CREAD; ICANON
+                                       ECHO ECHOE IEXTEN ISIG; ICRNL; OPOST
+                                       ONLCR; VMIN 1, VTIME 0
+    --no-device       no /dev/ttyS2 at all
+    --device-dir      an empty directory at /dev/ttyS2
+    --log FILE        write the log to FILE instead of standard error
+    --socket PATH     serve a unix socket instead of running a command
+    --help            this text
+
+DEFAULT REPLIES
+    S   00 00 00 01   status word 0x00000001
+    V   01 00 02 00   firmware version 1.0.2.0
+    W   57 41 4B 45   "WAKE", the wake acknowledgement
+    H   nothing
+    R   nothing
+
+EXIT STATUS
+    COMMAND's exit status, or 128 + the signal that ended it. With --socket,
+    0 when the peer closes, 128 + signal when stopped. 2 for a mistake in the
+    sim's options, a command that cannot be run, or a namespace or /dev that
+    cannot be set up. SIGINT, SIGTERM and SIGHUP sent to the sim are passed
+    on to COMMAND.
+
+EXAMPLES
+    micom-sim -- ./build/native/micom v
+    micom-sim --reply S=01020304 --gap 200 -- micom s
+    micom-sim --silent --log sim.log -- micom v          (stop it with ^C)
+    micom-sim --hangup-after 2 -- micom w
+    micom-sim --prior cooked-9600-7e1 --stale 4142 -- micom v
+    micom-sim --socket /tmp/uart.sock --log uart.log
+)HELP";

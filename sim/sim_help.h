@@ -1,0 +1,4 @@
+// The text of micom-sim --help.
+#pragma once
+
+extern const char kSimHelp[];

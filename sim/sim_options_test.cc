@@ -1,0 +1,105 @@
+#include "sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  SimOptions o;
+  std::string error;
+};
+
+Parsed parse(std::initializer_list<const char*> args) {
+  std::vector<const char*> argv = {"micom-sim"};
+  argv.insert(argv.end(), args);
+  Parsed p;
+  p.ok = parse_sim_options(static_cast<int>(argv.size()), argv.data(), &p.o, &p.error);
+  return p;
+}
+
+std::vector<unsigned char> reply(const SimOptions& o, char letter) {
+  return o.micom.reply[micom_letter_index(static_cast<unsigned char>(letter))];
+}
+
+TEST(SimOptions, CommandAfterDashDashIsTakenWholeIncludingItsOwnOptions) {
+  Parsed p = parse({"--", "micom", "--silent", "v"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.o.command, (std::vector<std::string>{"micom", "--silent", "v"}));
+  EXPECT_FALSE(p.o.micom.silent);
+  EXPECT_EQ(reply(p.o, 'V'), (std::vector<unsigned char>{0x01, 0x00, 0x02, 0x00}));
+  EXPECT_EQ(p.o.device, DeviceNode::tty);
+  EXPECT_EQ(p.o.prior, PriorLine::pty_default);
+}
+
+TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
+  Parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--gap=5", "--delay", "250", "--hangup-after", "3",
+                    "--stale", "4142", "--prior", "cooked-9600-7e1", "--device-dir", "--log", "x.log", "--", "true"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(reply(p.o, 'V'), (std::vector<unsigned char>{0x01, 0x02, 0xA5, 0xFF}));
+  EXPECT_TRUE(reply(p.o, 'H').empty());
+  EXPECT_EQ(reply(p.o, 'S'), (std::vector<unsigned char>{0x00, 0x00, 0x00, 0x01}));
+  EXPECT_EQ(p.o.micom.gap_ms, 5);
+  EXPECT_EQ(p.o.micom.delay_ms, 250);
+  EXPECT_EQ(p.o.micom.hangup_after, 3);
+  EXPECT_EQ(p.o.stale, (std::vector<unsigned char>{0x41, 0x42}));
+  EXPECT_EQ(p.o.prior, PriorLine::cooked_9600_7e1);
+  EXPECT_EQ(p.o.device, DeviceNode::directory);
+  EXPECT_EQ(p.o.log_path, "x.log");
+}
+
+TEST(SimOptions, SocketModeTakesNoCommandAndOnlyTheReplyOptions) {
+  Parsed p = parse({"--silent", "--stale", "00", "--socket", "/tmp/u.sock"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.o.socket_path, "/tmp/u.sock");
+  EXPECT_TRUE(p.o.command.empty());
+  EXPECT_FALSE(parse({"--socket", "/tmp/u.sock", "--", "true"}).ok);
+  EXPECT_FALSE(parse({"--hangup-after", "1", "--socket", "/tmp/u.sock"}).ok);
+  EXPECT_FALSE(parse({"--no-device", "--socket", "/tmp/u.sock"}).ok);
+}
+
+TEST(SimOptions, HelpNeedsNothingElse) {
+  Parsed p = parse({"--help"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.o.help);
+}
+
+TEST(SimOptions, MistakesAreRefusedWithAMessageNamingThem) {
+  struct Case {
+    std::initializer_list<const char*> args;
+    const char* named;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {{"micom", "v"}, "missing --"},
+           {{"--"}, "no command"},
+           {{"--bogus", "--", "true"}, "--bogus"},
+           {{"--reply", "X=01", "--", "true"}, "S V W H R"},
+           {{"--reply", "V01", "--", "true"}, "LETTER=HEX"},
+           {{"--reply", "V=0G", "--", "true"}, "'0G'"},
+           {{"--reply", "V=123", "--", "true"}, "'123'"},
+           {{"--stale", "", "--", "true"}, "--stale"},
+           {{"--gap", "-1", "--", "true"}, "--gap"},
+           {{"--delay", "600001", "--", "true"}, "--delay"},
+           {{"--delay", "1x", "--", "true"}, "--delay"},
+           {{"--hangup-after", "4", "--", "true"}, "--hangup-after"},
+           {{"--prior", "raw", "--", "true"}, "--prior"},
+           {{"--no-device", "--device-dir", "--", "true"}, "exclude"},
+           {{"--log"}, "--log wants a value"},
+           {{"--log=", "--", "true"}, "--log wants a path"},
+       }) {
+    Parsed p = parse(c.args);
+    EXPECT_FALSE(p.ok) << c.named;
+    EXPECT_NE(p.error.find(c.named), std::string::npos) << p.error;
+  }
+}
+
+TEST(SimOptions, ReplyLongerThanSixtyFourBytesIsRefused) {
+  std::string arg = "S=" + std::string(130, 'a');
+  EXPECT_FALSE(parse({"--reply", arg.c_str(), "--", "true"}).ok);
+  arg = "S=" + std::string(128, 'a');
+  EXPECT_TRUE(parse({"--reply", arg.c_str(), "--", "true"}).ok);
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// micom-sim on its own, with plain shell commands in place of micom.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <poll.h>
+#include <set>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "sim_run.h"
+
+namespace {
+
+SimResult sim_exec(const std::vector<std::string>& args) {
+  SimRun run = sim_spawn(args);
+  return sim_finish(&run, 20000);
+}
+
+std::vector<double> times(const std::string& log, const std::string& tag) {
+  std::vector<double> t;
+  for (const std::string& line : lines_starting(log, tag + " 0x")) {
+    t.push_back(std::atof(line.substr(line.find(" t=") + 3).c_str()));
+  }
+  return t;
+}
+
+std::set<std::string> host_dev() {
+  std::set<std::string> names;
+  if (DIR* d = opendir("/dev")) {
+    while (dirent* e = readdir(d)) names.insert(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+TEST(MicomSim, HelpIsAManualPageOnStandardOutput) {
+  SimResult r = sim_exec({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "DEFAULT REPLIES", "EXIT STATUS", "EXAMPLES"}) {
+    EXPECT_NE(("\n" + r.out).find(std::string("\n") + section + "\n"), std::string::npos) << section;
+  }
+}
+
+TEST(MicomSim, ItsOwnMistakesAndUnrunnableCommandsExitTwoWithOneLine) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--bogus", "--", "true"},
+           {"true"},
+           {"--"},
+           {"--reply", "V=XYZ", "--", "true"},
+           {"--hangup-after", "9", "--", "true"},
+       }) {
+    SimResult r = sim_exec(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err.rfind("micom-sim: ", 0), 0u) << r.err;
+    EXPECT_EQ(lines_starting(r.err, "").size(), 1u) << r.err;
+  }
+  SimResult r = sim_run({}, {"/nonexistent/micom", "v"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "micom-sim: cannot run '/nonexistent/micom': No such file or directory\n");
+}
+
+TEST(MicomSim, PassesOnTheCommandsExitStatusOrSignal) {
+  SimResult r = sim_run({}, {"sh", "-c", "echo out; exit 7"});
+  EXPECT_EQ(r.status, 7);
+  EXPECT_EQ(r.out, "out\n");
+  EXPECT_EQ(lines_starting(r.log, "exit status=7").size(), 1u);
+  r = sim_run({}, {"sh", "-c", "kill -TERM $$"});
+  EXPECT_EQ(r.status, 128 + 15);
+  EXPECT_EQ(lines_starting(r.log, "exit signal=15").size(), 1u);
+}
+
+TEST(MicomSim, PrivateDevWithATtyAtTtyS2OrNoneOrADirectory) {
+  std::set<std::string> before = host_dev();
+  SimResult r = sim_run({}, {"sh", "-c", "test -c /dev/ttyS2 && test -t 0 </dev/ttyS2 && test -c /dev/null && "
+                                        "echo x >/dev/null && test -c /dev/zero && test -c /dev/tty && echo ok"});
+  EXPECT_EQ(r.out, "ok\n") << r.err;
+  r = sim_run({"--no-device"}, {"sh", "-c", "test -e /dev/ttyS2 || echo none"});
+  EXPECT_EQ(r.out, "none\n");
+  r = sim_run({"--device-dir"}, {"sh", "-c", "test -d /dev/ttyS2 && echo dir"});
+  EXPECT_EQ(r.out, "dir\n");
+  EXPECT_EQ(host_dev(), before) << "the host's /dev changed";
+}
+
+TEST(MicomSim, AnswersWithDelayAndGapAndLogsTheLine) {
+  // stty and dd stand in for micom: raw line, one byte out, four back.
+  SimResult r = sim_run({"--delay", "300", "--gap", "200"},
+                        {"sh", "-c", "stty raw -echo </dev/ttyS2 && printf V >/dev/ttyS2 && "
+                                     "dd bs=1 count=4 </dev/ttyS2 2>/dev/null | od -An -tx1"});
+  EXPECT_EQ(r.out, " 01 00 02 00\n") << r.log;
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
+  std::vector<double> rx = times(r.log, "rx"), tx = times(r.log, "tx");
+  ASSERT_EQ(tx.size(), 4u);
+  EXPECT_GE(tx[0] - rx[0], 0.29);
+  for (int i = 1; i < 4; ++i) EXPECT_GE(tx[i] - tx[i - 1], 0.19);
+  EXPECT_NE(logged_line(r.log, "during"), "");
+  EXPECT_EQ(field(logged_line(r.log, "after"), "lflag"), field(logged_line(r.log, "during"), "lflag"));
+}
+
+TEST(MicomSim, StaleBytesEchoedByThePriorStateAreNotTakenAsReceived) {
+  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--stale", "414243"}, {"true"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_bytes(r.log, "stale"), (std::vector<int>{0x41, 0x42, 0x43}));
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{});
+  EXPECT_EQ(lines_starting(r.log, "stale settled").size(), 1u);
+  EXPECT_NE(r.log.find("echo-discarded=3"), std::string::npos) << r.log;
+}
+
+int connect_to(const std::string& path) {
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Up to n bytes, waiting at most timeout_ms for each.
+std::string receive(int fd, size_t n, int timeout_ms) {
+  std::string got;
+  pollfd p = {fd, POLLIN, 0};
+  char c;
+  while (got.size() < n && poll(&p, 1, timeout_ms) > 0 && read(fd, &c, 1) == 1) got += c;
+  return got;
+}
+
+TEST(MicomSim, SocketModeServesOneConnectionUntilThePeerCloses) {
+  std::string log = temp_path("socket-log");
+  std::string path = temp_path("socket");
+  std::remove(path.c_str());  // the sim makes the socket itself
+  SimRun run = sim_spawn({"--reply", "V=0A0B0C0D", "--gap", "50", "--stale", "EE", "--socket", path, "--log", log});
+  run.log_path = log;
+  ASSERT_NE(sim_wait_log(run, "listening path=" + path, 20000), "");
+  int fd = connect_to(path);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(receive(fd, 1, 5000), "\xEE");
+  ASSERT_EQ(write(fd, "V", 1), 1);
+  EXPECT_EQ(receive(fd, 4, 5000), "\x0A\x0B\x0C\x0D");
+  ASSERT_EQ(write(fd, "H", 1), 1);
+  EXPECT_EQ(receive(fd, 1, 500), "");
+  close(fd);
+  SimResult r = sim_finish(&run, 20000);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(logged_bytes(r.log, "rx"), (std::vector<int>{'V', 'H'}));
+  EXPECT_EQ(logged_bytes(r.log, "tx"), (std::vector<int>{0x0A, 0x0B, 0x0C, 0x0D}));
+  EXPECT_EQ(lines_starting(r.log, "peer closed").size(), 1u);
+  EXPECT_NE(access(path.c_str(), F_OK), 0) << "the socket file is left behind";
+}
+
+TEST(MicomSim, SocketModeRefusesAPathInUse) {
+  std::string path = temp_path("socket");  // a plain file is there already
+  SimResult r = sim_exec({"--socket", path});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(path), std::string::npos);
+  EXPECT_EQ(access(path.c_str(), F_OK), 0) << "the sim removed a file it did not make";
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+// The order of micom's system calls on the line, as strace sees them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "sim_run.h"
+
+namespace {
+
+struct Trace {
+  std::vector<std::string> calls;  // the traced process's lines, pid prefix removed
+  std::string fd;                  // the line's descriptor, "" if the open was not found
+  std::string open_flags;
+};
+
+bool strace_available() { return std::system("strace -V >/dev/null 2>&1") == 0; }
+
+Trace trace_micom(const std::string& arg, SimResult* result) {
+  std::string path = temp_path("strace");
+  std::vector<std::string> cmd = {"strace", "-f", "-o", path};
+  std::vector<std::string> micom = micom_with({arg});
+  cmd.insert(cmd.end(), micom.begin(), micom.end());
+  *result = sim_run({}, cmd, 60000);
+  Trace t;
+  static const std::regex pid_prefix(R"(^\d+ +)");
+  // strace names a request number that two drivers share as "A or B"; a tty's is the last.
+  static const std::regex shared_request(R"(^ioctl\((\d+), [A-Z0-9_]+ or ([A-Z0-9_]+))");
+  static const std::regex open_call(R"(^open(at)?\((AT_FDCWD, )?"/dev/ttyS2", ([^,)]*)(, [^)]*)?\) = (\d+))");
+  for (const std::string& line : lines_starting(read_file(path), "")) {
+    std::string call = std::regex_replace(std::regex_replace(line, pid_prefix, ""), shared_request, "ioctl($1, $2");
+    std::smatch m;
+    if (t.fd.empty() && std::regex_search(call, m, open_call)) {
+      t.open_flags = m[3];
+      t.fd = m[5];
+    }
+    if (!t.fd.empty()) t.calls.push_back(call);
+  }
+  std::remove(path.c_str());
+  return t;
+}
+
+// Index of the first call at or after `from` that starts with prefix; -1 if none.
+long find(const Trace& t, const std::string& prefix, long from = 0) {
+  for (long i = from < 0 ? 0 : from; i < static_cast<long>(t.calls.size()); ++i) {
+    if (t.calls[i].compare(0, prefix.size(), prefix) == 0) return i;
+  }
+  return -1;
+}
+
+long find_last_before(const Trace& t, const std::string& prefix, long before) {
+  for (long i = before - 1; i >= 0; --i) {
+    if (t.calls[i].compare(0, prefix.size(), prefix) == 0) return i;
+  }
+  return -1;
+}
+
+std::set<std::string> flag_set(const std::string& flags) {
+  std::set<std::string> names;
+  std::stringstream in(flags);
+  for (std::string name; std::getline(in, name, '|');) names.insert(name);
+  return names;
+}
+
+class MicomSyscalls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!strace_available()) GTEST_SKIP() << "strace is not installed";
+  }
+};
+
+TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
+  SimResult r;
+  Trace t = trace_micom("v", &r);
+  ASSERT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00})) << r.log;
+  ASSERT_FALSE(t.fd.empty()) << "no open of /dev/ttyS2";
+  EXPECT_EQ(t.open_flags, "O_RDWR");
+  const std::string io = "ioctl(" + t.fd + ", ";
+
+  long get = find(t, io + "TCGETS");
+  long flush = find(t, io + "TCFLSH, TCIFLUSH");
+  long set = find(t, io + "TCSETS");
+  EXPECT_GE(get, 0);
+  ASSERT_GE(flush, 0);
+  ASSERT_GE(set, 0);
+  EXPECT_LT(get, set);
+  EXPECT_LT(flush, set) << "the input must be flushed before the raw settings apply";
+  // A pseudo-terminal reports CREAD whatever was asked for; the request shows it.
+  std::smatch cflag;
+  ASSERT_TRUE(std::regex_search(t.calls[set], cflag, std::regex("c_cflag=([A-Z0-9|]*)"))) << t.calls[set];
+  EXPECT_EQ(flag_set(cflag[1]), (std::set<std::string>{"B57600", "CS8", "CREAD", "CLOCAL"}));
+
+  long bic = find(t, io + "TIOCMBIC, [TIOCM_RTS]", set);
+  long send_line = find(t, "write(1, \"SEND V TO MICOM\\n\", 16)", set);
+  long command = find(t, "write(" + t.fd + ", \"V\", 1)", set);
+  ASSERT_GE(bic, 0);
+  ASSERT_GE(send_line, 0);
+  ASSERT_GE(command, 0);
+  EXPECT_LT(bic, send_line);
+  EXPECT_LT(send_line, command);
+  ASSERT_LT(command + 1, static_cast<long>(t.calls.size()));
+  EXPECT_EQ(t.calls[command + 1].rfind(io + "TIOCMBIS, [TIOCM_RTS])", 0), 0u)
+      << "right after the command byte: " << t.calls[command + 1];
+
+  long first_read = find(t, "read(" + t.fd + ", ", command);
+  long close_line = find(t, "close(" + t.fd + ")", command);
+  ASSERT_GE(first_read, 0);
+  ASSERT_GE(close_line, 0);
+  EXPECT_LT(first_read, close_line);
+  long restore = find_last_before(t, io + "TCSETS", close_line);
+  EXPECT_GT(restore, first_read) << "the saved settings must go back before the close";
+  EXPECT_EQ(find(t, "write(" + t.fd + ", ", command + 1), -1) << "only one byte goes out";
+}
+
+TEST_F(MicomSyscalls, HAndRDoNotReadTheLine) {
+  for (const char* arg : {"h", "r"}) {
+    SimResult r;
+    Trace t = trace_micom(arg, &r);
+    ASSERT_FALSE(t.fd.empty()) << arg;
+    long command = find(t, "write(" + t.fd + ", ");
+    ASSERT_GE(command, 0) << arg;
+    EXPECT_EQ(t.calls[command + 1].rfind("ioctl(" + t.fd + ", TIOCMBIS, [TIOCM_RTS])", 0), 0u) << arg;
+    EXPECT_EQ(find(t, "read(" + t.fd + ", "), -1) << arg;
+    long close_line = find(t, "close(" + t.fd + ")", command);
+    EXPECT_GT(find_last_before(t, "ioctl(" + t.fd + ", TCSETS", close_line), command) << arg;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// A firmware that hangs up, stays silent or answers late, and a run stopped
+// by a signal while it waits.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "sim_run.h"
+
+namespace {
+
+const std::vector<int> kVersion = {0x01, 0x00, 0x02, 0x00};
+
+int child_pid(const SimRun& run) {
+  std::string line = sim_wait_log(run, "child pid=", 20000);
+  return line.empty() ? -1 : std::atoi(line.c_str() + 10);
+}
+
+// utime + stime of a process, in clock ticks.
+long cpu_ticks(int pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) return -1;
+  char buf[1024];
+  size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  buf[n] = '\0';
+  // Fields 14 and 15, counted after the ")" that closes the command name.
+  const char* p = std::strrchr(buf, ')');
+  long utime = 0, stime = 0;
+  if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2) return -1;
+  return utime + stime;
+}
+
+TEST(MicomWait, HangupEndsTheReadPromptlyWithTheBytesSoFar) {
+  for (int n = 0; n <= 3; ++n) {
+    std::string count = std::to_string(n);
+    SimResult r = sim_run({"--hangup-after", count, "--gap", "100"}, micom_with({"v"}), 15000);
+    SCOPED_TRACE("after " + count + " bytes\n" + r.log);
+    EXPECT_EQ(r.out, expected_stdout('V', std::vector<int>(kVersion.begin(), kVersion.begin() + n)));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lines_starting(r.log, "hangup t=").size(), 1u);
+    EXPECT_LT(r.seconds, 15.0);
+  }
+}
+
+TEST(MicomWait, SilentFirmwareIsWaitedForCheaplyAndALateReplyIsStillPrinted) {
+  SimRun run = sim_start({"--delay", "4000"}, micom_with({"v"}));
+  int pid = child_pid(run);
+  ASSERT_GT(pid, 0);
+  ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
+  long ticks = cpu_ticks(pid);
+  usleep(2000000);
+  long used = cpu_ticks(pid) - ticks;
+  ASSERT_GE(ticks, 0);
+  double share = static_cast<double>(used) / sysconf(_SC_CLK_TCK) / 2.0;
+  EXPECT_LT(share, 0.20) << "the waiting tool used " << share * 100 << "% of a core";
+  SimResult r = sim_finish(&run, 30000);
+  EXPECT_EQ(r.out, expected_stdout('V', kVersion));
+  EXPECT_EQ(r.status, 0);
+}
+
+struct StopCase {
+  int sig;
+  bool via_sim;  // else sent to the tool's own pid
+  std::vector<std::string> sim_args;
+};
+
+TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
+  for (const StopCase& c : std::vector<StopCase>{
+           {SIGTERM, true, {"--silent"}},
+           {SIGINT, true, {"--silent"}},
+           {SIGHUP, false, {"--silent"}},
+           {SIGTERM, false, {"--reply", "S=0102"}},  // two bytes in, then silence
+       }) {
+    std::vector<std::string> args = {"--prior", "cooked-9600-7e1"};
+    args.insert(args.end(), c.sim_args.begin(), c.sim_args.end());
+    SimRun run = sim_start(args, micom_with({"s"}));
+    int pid = child_pid(run);
+    ASSERT_GT(pid, 0);
+    ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
+    usleep(500000);  // well into the waiting
+    kill(c.via_sim ? run.pid : pid, c.sig);
+    SimResult r = sim_finish(&run, 30000);
+    SCOPED_TRACE("signal " + std::to_string(c.sig) + "\n" + r.log);
+    // Bytes collected but not yet complete are not printed: the run was stopped.
+    EXPECT_EQ(r.out, expected_stdout('S', {}));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 128 + c.sig);
+    EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+#include "sim_run.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static long now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+static std::vector<std::string> split(const std::string& text, char sep) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : text + sep) {
+    if (c != sep) {
+      word += c;
+    } else if (!word.empty()) {
+      words.push_back(word);
+      word.clear();
+    }
+  }
+  return words;
+}
+
+std::vector<std::string> micom_command() {
+  const char* env = std::getenv("MICOM_UNDER_TEST");
+  if (env && *env) return split(env, ' ');
+  return {MICOM_BINARY_PATH};
+}
+
+std::string micom_argv0() { return micom_command().back(); }
+
+std::vector<std::string> micom_with(const std::vector<std::string>& args) {
+  std::vector<std::string> cmd = micom_command();
+  cmd.insert(cmd.end(), args.begin(), args.end());
+  return cmd;
+}
+
+std::string read_file(const std::string& path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+SimRun sim_spawn(const std::vector<std::string>& sim_args) {
+  SimRun run;
+  std::vector<std::string> argv = {MICOM_SIM_PATH};
+  argv.insert(argv.end(), sim_args.begin(), sim_args.end());
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
+  run.pid = fork();
+  if (run.pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  run.out_fd = out[0];
+  run.err_fd = err[0];
+  return run;
+}
+
+std::string temp_path(const char* what) {
+  std::string path = std::string("/tmp/micom-e2e-") + what + "-XXXXXX";
+  int fd = mkstemp(path.data());
+  if (fd >= 0) close(fd);
+  return path;
+}
+
+SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command) {
+  std::string log_path = temp_path("log");
+  std::vector<std::string> args = sim_args;
+  args.insert(args.end(), {"--log", log_path, "--"});
+  args.insert(args.end(), command.begin(), command.end());
+  SimRun run = sim_spawn(args);
+  run.log_path = log_path;
+  return run;
+}
+
+std::string sim_wait_log(const SimRun& run, const std::string& prefix, int timeout_ms) {
+  for (long end = now_ms() + timeout_ms;; usleep(20000)) {
+    std::vector<std::string> found = lines_starting(read_file(run.log_path), prefix);
+    if (!found.empty()) return found.front();
+    if (now_ms() > end) return "";
+  }
+}
+
+SimResult sim_finish(SimRun* run, int timeout_ms) {
+  SimResult r;
+  long start = now_ms(), end = start + timeout_ms;
+  bool killed = false;
+  pollfd p[2] = {{run->out_fd, POLLIN, 0}, {run->err_fd, POLLIN, 0}};
+  std::string* sink[2] = {&r.out, &r.err};
+  while (p[0].fd >= 0 || p[1].fd >= 0) {
+    long left = end - now_ms();
+    if (left <= 0 && !killed) {
+      std::vector<std::string> child = lines_starting(read_file(run->log_path), "child pid=");
+      if (!child.empty()) kill(std::atoi(child[0].c_str() + 10), SIGKILL);
+      kill(run->pid, SIGKILL);
+      killed = true;
+      end = now_ms() + 5000;
+      continue;
+    }
+    if (left <= 0) break;
+    if (poll(p, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      ssize_t n = read(p[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sink[i]->append(buf, n);
+      } else {
+        close(p[i].fd);
+        p[i].fd = -1;
+      }
+    }
+  }
+  int status = 0;
+  if (killed) kill(run->pid, SIGKILL);
+  waitpid(run->pid, &status, 0);
+  r.seconds = (now_ms() - start) / 1000.0;
+  r.status = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (!run->log_path.empty()) {
+    r.log = read_file(run->log_path);
+    unlink(run->log_path.c_str());
+  }
+  return r;
+}
+
+SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
+                  int timeout_ms) {
+  SimRun run = sim_start(sim_args, command);
+  return sim_finish(&run, timeout_ms);
+}
+
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : split(text, '\n')) {
+    if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+std::vector<int> logged_bytes(const std::string& log, const std::string& tag) {
+  std::vector<int> bytes;
+  for (const std::string& line : lines_starting(log, tag + " 0x")) {
+    bytes.push_back(static_cast<int>(std::strtol(line.c_str() + tag.size() + 1, nullptr, 16)));
+  }
+  return bytes;
+}
+
+std::string logged_line(const std::string& log, const std::string& when) {
+  std::vector<std::string> found = lines_starting(log, "line " + when + ": ");
+  return found.empty() ? "" : found.front().substr(("line " + when + ": ").size());
+}
+
+std::string field(const std::string& settings, const std::string& name) {
+  for (const std::string& word : split(settings, ' ')) {
+    if (word.compare(0, name.size() + 1, name + "=") == 0) return word.substr(name.size() + 1);
+  }
+  return "";
+}
+
+std::string expected_stdout(char letter, const std::vector<int>& bytes) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "SEND %c TO MICOM\n", letter);
+  std::string text = buf;
+  for (int b : bytes) {
+    std::snprintf(buf, sizeof buf, "READ DATA(0x%02X)\n", b);
+    text += buf;
+  }
+  return text;
+}

@@ -1,0 +1,68 @@
+// Running micom-sim (and micom under it) from a test, and reading its log.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct SimRun {  // a started sim; sim_finish reaps it and removes its log
+  pid_t pid = -1;
+  int out_fd = -1;  // the sim's standard output (the command's passes through)
+  int err_fd = -1;
+  std::string log_path;
+};
+
+struct SimResult {
+  std::string out;
+  std::string err;
+  std::string log;
+  int status = -1;  // the sim's exit status; -1 when it had to be killed
+  double seconds = 0;
+};
+
+// The command that runs the micom under test: MICOM_UNDER_TEST from the
+// environment (words split at spaces, e.g. "qemu-arm /path/micom") or the
+// micom of this build.
+std::vector<std::string> micom_command();
+
+// argv[0] as the micom under test receives it: the last word of its command.
+std::string micom_argv0();
+
+// micom_command() followed by args.
+std::vector<std::string> micom_with(const std::vector<std::string>& args);
+
+// Starts micom-sim with exactly these arguments; log_path is left empty.
+SimRun sim_spawn(const std::vector<std::string>& sim_args);
+
+// Starts micom-sim sim_args --log TMP -- command.
+SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command);
+
+// The first log line starting with prefix, waiting up to timeout_ms for it; "" if none came.
+std::string sim_wait_log(const SimRun& run, const std::string& prefix, int timeout_ms);
+
+// Collects the output and the status; kills the sim if it outlives timeout_ms.
+SimResult sim_finish(SimRun* run, int timeout_ms);
+
+// sim_start + sim_finish.
+SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
+                  int timeout_ms = 20000);
+
+// A new empty file under /tmp, e.g. for a log or a trace.
+std::string temp_path(const char* what);
+
+std::string read_file(const std::string& path);
+
+// Lines of a log (or any text) that start with prefix.
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix);
+
+// The byte values of the log's "rx 0x.." or "tx 0x.." events.
+std::vector<int> logged_bytes(const std::string& log, const std::string& tag);
+
+// The settings text of "line before: ...", "line during: ..." or "line after: ..." ("" if absent).
+std::string logged_line(const std::string& log, const std::string& when);
+
+// One field of a settings text, e.g. field(text, "cflag") -> "0x18b1".
+std::string field(const std::string& settings, const std::string& name);
+
+// "READ DATA(0x..)" lines for these bytes, after "SEND <letter> TO MICOM".
+std::string expected_stdout(char letter, const std::vector<int>& bytes);
