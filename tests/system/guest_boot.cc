@@ -1,0 +1,234 @@
+#include "guest_boot.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "guarded_process.h"
+
+namespace {
+
+constexpr double kPrepareLimitS = 540;  // may install qemu and fetch the kernel
+constexpr double kBootLimitS = 150;     // a whole TCG run on a slow machine takes well under this
+constexpr double kKvmSignOfLifeS = 10;  // a KVM guest reaches /init in a few seconds
+constexpr double kSimStartLimitS = 10;
+constexpr int kSkipStatus = 77;
+
+std::string read_file(const std::string& path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+std::string last_line(const std::string& text) {
+  std::string t = text.substr(0, text.find_last_not_of('\n') + 1);
+  return t.substr(t.find_last_of('\n') + 1);
+}
+
+std::string tail(const std::string& text, std::size_t n) {
+  return text.size() > n ? "..." + text.substr(text.size() - n) : text;
+}
+
+bool is_socket(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// Runs prepare_guest.sh; sets out->skip or out->error when it cannot.
+void prepare(guest_machine machine, const std::string& dir, guest_outcome* out) {
+  const char* micom = machine == guest_machine::x86_64 ? MICOM_BINARY : MICOM_ARMHF_BINARY;
+  if (access(micom, R_OK) != 0) {
+    out->skip = std::string("no micom for the guest at ") + micom + " (build the armhf preset first)";
+    return;
+  }
+  const char* arch = machine == guest_machine::x86_64 ? "amd64" : "armhf";
+  std::string log = dir + "/prepare.log", error;
+  pid_t pid = start_process({"sh", PREPARE_GUEST_SCRIPT, arch, SYSTEM_CACHE_DIR, micom, dir}, log, &error);
+  if (pid < 0) {
+    out->error = error;
+    return;
+  }
+  process_end end = wait_or_kill(pid, kPrepareLimitS);
+  if (!end.in_time) {
+    out->error = "preparing the guest overran and was killed, see " + log;
+  } else if (WIFEXITED(end.wait_status) && WEXITSTATUS(end.wait_status) == kSkipStatus) {
+    out->skip = last_line(read_file(log));
+  } else if (!WIFEXITED(end.wait_status) || WEXITSTATUS(end.wait_status) != 0) {
+    out->error = "preparing the guest failed: " + tail(read_file(log), 2000);
+  }
+}
+
+std::vector<std::string> qemu_command(guest_machine machine, const std::string& dir, const std::string& accel,
+                                      const std::string& socket, const std::string& cases) {
+  std::vector<std::string> c;
+  if (machine == guest_machine::x86_64) {
+    c = {"qemu-system-x86_64", "-accel", accel, "-M", "pc",
+         "-chardev", "socket,id=uart,path=" + socket,
+         "-device", "isa-serial,iobase=0x3e8,irq=4,chardev=uart"};
+  } else {
+    // The 8250 driver numbers the card's ports ttyS0 to ttyS3; the others stay unconnected.
+    c = {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15",
+         "-chardev", "null,id=port0", "-chardev", "null,id=port1", "-chardev", "null,id=port3",
+         "-chardev", "socket,id=uart,path=" + socket,
+         "-device", "pci-serial-4x,chardev1=port0,chardev2=port1,chardev3=uart,chardev4=port3"};
+  }
+  c.insert(c.end(), {"-smp", "1", "-m", "256",
+          "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
+          "-kernel", dir + "/vmlinuz", "-initrd", dir + "/initramfs.gz",
+          "-append", "console=hvc0 panic=-1 cases=" + cases,
+          "-device", "virtio-serial-pci",
+          "-chardev", "file,id=console,path=" + dir + "/console.log",
+          "-device", "virtconsole,chardev=console",
+          "-chardev", "file,id=results,path=" + dir + "/results.txt",
+          "-device", "virtserialport,chardev=results,name=results",
+          "-trace", "serial_write", "-D", dir + "/trace.log"});
+  return c;
+}
+
+enum class boot_end { powered_off, no_sign_of_life, failed };
+
+// Starts micom-sim on the socket and waits until it listens; -1 with
+// out->error set when it does not come up.
+pid_t start_sim(const guest_setup& setup, const std::string& socket, guest_outcome* out) {
+  std::vector<std::string> argv = {MICOM_SIM_BINARY};
+  argv.insert(argv.end(), setup.sim_args.begin(), setup.sim_args.end());
+  argv.insert(argv.end(), {"--socket", socket, "--log", out->dir + "/sim.log"});
+  pid_t pid = start_process(argv, out->dir + "/sim.out", &out->error);
+  if (pid < 0) return -1;
+  double start = monotonic_seconds();
+  int status;
+  while (!is_socket(socket)) {
+    bool ended = process_ended(pid, &status);
+    if (ended || monotonic_seconds() - start > kSimStartLimitS) {
+      if (!ended) kill_process(pid);
+      out->error = "micom-sim did not come up: " + read_file(out->dir + "/sim.out");
+      return -1;
+    }
+    usleep(20 * 1000);
+  }
+  return pid;
+}
+
+// Waits for qemu to power off, within the limits; kills it when it overruns.
+boot_end watch_qemu(pid_t qemu, bool kvm, guest_outcome* out) {
+  double start = monotonic_seconds();
+  boot_end end = boot_end::failed;
+  for (;;) {
+    int status;
+    if (process_ended(qemu, &status)) {
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        end = boot_end::powered_off;
+      } else {
+        out->error = "qemu failed: " + tail(read_file(out->dir + "/qemu.log"), 2000);
+      }
+      break;
+    }
+    double running = monotonic_seconds() - start;
+    if (kvm && running > kKvmSignOfLifeS && !parse_guest_report(read_file(out->dir + "/results.txt")).booted) {
+      kill_process(qemu);
+      end = boot_end::no_sign_of_life;
+      break;
+    }
+    if (running > kBootLimitS) {
+      kill_process(qemu);
+      out->error = "qemu overran its " + std::to_string(static_cast<int>(kBootLimitS)) + " s and was killed";
+      break;
+    }
+    usleep(50 * 1000);
+  }
+  out->seconds = monotonic_seconds() - start;
+  return end;
+}
+
+// One boot with the given accelerator, with a sim of its own.
+boot_end boot(const guest_setup& setup, const std::string& accel, const std::string& socket, guest_outcome* out) {
+  for (const char* f : {"console.log", "results.txt", "trace.log", "sim.log", "sim.out", "qemu.log"}) {
+    std::remove((out->dir + "/" + f).c_str());
+  }
+  std::remove(socket.c_str());
+  pid_t sim = start_sim(setup, socket, out);
+  if (sim < 0) return boot_end::failed;
+  out->accel = accel;
+  std::vector<std::string> qemu_argv = qemu_command(setup.machine, out->dir, accel, socket, setup.cases);
+  pid_t qemu = start_process(qemu_argv, out->dir + "/qemu.log", &out->error);
+  boot_end end = qemu > 0 ? watch_qemu(qemu, accel == "kvm", out) : boot_end::failed;
+  // The sim ends when qemu hangs up; it gets a moment for that.
+  wait_or_kill(sim, 2);
+  return end;
+}
+
+// Where a host whose KVM left the guest hanging is remembered, by its kernel
+// release, so that later runs go straight to TCG.
+const char kKvmHangsPath[] = SYSTEM_CACHE_DIR "/kvm-hangs";
+
+std::string host_release() {
+  utsname u;
+  return uname(&u) == 0 ? u.release : "";
+}
+
+bool kvm_worth_trying() {
+  int fd = open("/dev/kvm", O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return read_file(kKvmHangsPath) != host_release() + "\n";
+}
+
+void remember_kvm_hangs() {
+  if (std::FILE* f = std::fopen(kKvmHangsPath, "w")) {
+    std::fprintf(f, "%s\n", host_release().c_str());
+    std::fclose(f);
+  }
+}
+
+}  // namespace
+
+guest_outcome run_guest(const guest_setup& setup) {
+  static bool try_kvm = kvm_worth_trying();
+  guest_outcome out;
+  out.dir = std::string(SYSTEM_WORK_DIR) + "/" + setup.name;
+  mkdir(SYSTEM_WORK_DIR, 0755);
+  mkdir(out.dir.c_str(), 0755);
+  prepare(setup.machine, out.dir, &out);
+  if (!out.skip.empty() || !out.error.empty()) return out;
+
+  // A short path: unix socket names are limited to 108 bytes.
+  char socket_dir[] = "/tmp/micom-system.XXXXXX";
+  if (!mkdtemp(socket_dir)) {
+    out.error = "mkdtemp failed";
+    return out;
+  }
+  std::string socket = std::string(socket_dir) + "/uart";
+  boot_end end = boot_end::no_sign_of_life;
+  if (try_kvm && setup.machine == guest_machine::x86_64) {
+    end = boot(setup, "kvm", socket, &out);
+    if (end == boot_end::no_sign_of_life) {
+      std::printf("system tests: the KVM guest showed no sign of life in %.0f s; TCG from now on (%s)\n",
+                  kKvmSignOfLifeS, kKvmHangsPath);
+      try_kvm = false;
+      remember_kvm_hangs();
+    }
+  }
+  if (end == boot_end::no_sign_of_life) end = boot(setup, "tcg", socket, &out);
+  std::remove(socket.c_str());
+  rmdir(socket_dir);
+
+  out.report = parse_guest_report(read_file(out.dir + "/results.txt"));
+  out.uart = parse_uart_writes(read_file(out.dir + "/trace.log"));
+  if (!out.report.done) {
+    if (out.error.empty()) out.error = "the guest did not get through its cases";
+    out.error += "; its console:\n" + tail(read_file(out.dir + "/console.log"), 3000);
+  }
+  std::printf("system tests: %s ran under %s in %.1f s; its files are in %s\n", setup.name.c_str(), out.accel.c_str(),
+              out.seconds, out.dir.c_str());
+  return out;
+}

@@ -1,0 +1,37 @@
+// One boot of the test guest: Debian's stock kernel under qemu, with a 16550A
+// that the 8250 driver makes ttyS2 wired to micom-sim, running a list of
+// micom cases and powering off.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "guest_report.h"
+#include "uart_trace.h"
+
+enum class guest_machine {
+  x86_64,  // qemu-system-x86_64 -M pc: the UART at I/O 0x3e8, IRQ 4, and no other
+  armhf,   // qemu-system-arm -M virt: the third port of a pci-serial-4x card
+};
+
+struct guest_setup {
+  guest_machine machine;
+  std::string name;                   // names the run's folder in the build tree
+  std::vector<std::string> sim_args;  // how micom-sim answers
+  std::string cases;                  // the guest's case list, comma-separated (see guest_init.sh)
+};
+
+struct guest_outcome {
+  std::string skip;    // set: what this machine cannot give the tests
+  std::string error;   // set: the run itself went wrong
+  std::string dir;     // console.log, results.txt, trace.log, sim.log, qemu.log, prepare.log
+  std::string accel;   // "kvm" or "tcg"
+  double seconds = 0;  // qemu's run, boot to power-off
+  guest_report report;
+  std::vector<uart_write> uart;  // the UART's register writes, boot to power-off
+};
+
+// Prepares the kernel and initramfs, then boots. An x86_64 guest runs with
+// KVM when /dev/kvm works; one that shows no sign of life soon is given up
+// for TCG. An armhf guest needs the board's (static) build of micom.
+guest_outcome run_guest(const guest_setup& setup);
