@@ -44,16 +44,6 @@ std::vector<std::string> micom_with(const std::vector<std::string>& args) {
   return cmd;
 }
 
-std::string read_file(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
 SimRun sim_spawn(const std::vector<std::string>& sim_args) {
   SimRun run;
   std::vector<std::string> argv = {MICOM_SIM_PATH};

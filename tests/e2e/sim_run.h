@@ -5,6 +5,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "read_file.h"
+
 struct SimRun {  // a started sim; sim_finish reaps it and removes its log
   pid_t pid = -1;
   int out_fd = -1;  // the sim's standard output (the command's passes through)
@@ -50,7 +52,6 @@ SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<st
 // A new empty file under /tmp, e.g. for a log or a trace.
 std::string temp_path(const char* what);
 
-std::string read_file(const std::string& path);
 
 // Lines of a log (or any text) that start with prefix.
 std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "guarded_process.h"
+#include "read_file.h"
 
 namespace {
 
@@ -18,17 +19,6 @@ constexpr double kBootLimitS = 150;     // a whole TCG run on a slow machine tak
 constexpr double kKvmSignOfLifeS = 10;  // a KVM guest reaches /init in a few seconds
 constexpr double kSimStartLimitS = 10;
 constexpr int kSkipStatus = 77;
-
-std::string read_file(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
 
 std::string last_line(const std::string& text) {
   std::string t = text.substr(0, text.find_last_not_of('\n') + 1);

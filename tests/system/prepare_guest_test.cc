@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "guarded_process.h"
+#include "read_file.h"
 
 namespace {
 
@@ -20,17 +21,6 @@ void write_stub(const std::string& path) {
   std::fputs("#!/bin/sh\necho \"$0: archive not reachable\" >&2\nexit 100\n", f);
   std::fclose(f);
   chmod(path.c_str(), 0755);
-}
-
-std::string read_all(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
 }
 
 TEST(PrepareGuest, UnreachableArchiveWithNoCachedKernelSkips) {
@@ -46,7 +36,7 @@ TEST(PrepareGuest, UnreachableArchiveWithNoCachedKernelSkips) {
                             d + "/log", &error);
   ASSERT_GT(pid, 0) << error;
   process_end end = wait_or_kill(pid, 60);
-  std::string log = read_all(d + "/log");
+  std::string log = read_file(d + "/log");
   ASSERT_TRUE(end.in_time);
   EXPECT_EQ(WEXITSTATUS(end.wait_status), 77) << log;
   EXPECT_NE(log.find("system tests skipped"), std::string::npos) << log;
