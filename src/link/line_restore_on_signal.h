@@ -1,13 +1,14 @@
-// Keeps an interrupted run (Ctrl-C, a script's timeout, a closed console)
-// from leaving the line in raw mode.
+// Keeps a run that a signal ends (Ctrl-C, a script's timeout, a closed
+// console, a reader of its output that has gone) from leaving the line raw.
 #pragma once
 
 #include <termios.h>
 
-// Until stopped, SIGINT, SIGTERM and SIGHUP put `saved` back on `fd`, close it
-// and end the process by the same signal. A signal the caller ignores stays
-// ignored.
+// Until stopped, every catchable signal whose default is to end the process
+// raises RTS, puts `saved` back on `fd` once its output has left, closes it
+// and ends the process by the same signal. A signal the caller ignores stays
+// ignored; stop and continue signals keep their defaults.
 void restore_line_on_signal(int fd, const termios& saved);
 
-// Gives the three signals back their earlier actions.
+// Gives those signals back their earlier actions.
 void stop_restoring_line_on_signal();

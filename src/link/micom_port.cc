@@ -1,6 +1,7 @@
 #include "link/micom_port.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -11,14 +12,30 @@ std::optional<micom_port> micom_port_open() {
   return micom_port_open_path(micom_device_path);
 }
 
+namespace {
+
+// Another program has claimed the line for itself (TIOCEXCL). The kernel lets
+// root open it all the same; the tool must not break into that program's
+// exchange.
+bool held_exclusively(int fd) {
+  int exclusive = 0;
+  return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+}  // namespace
+
 std::optional<micom_port> micom_port_open_path(const char* path) {
   micom_port port;
   port.fd = open(path, O_RDWR);
   if (port.fd < 0) return std::nullopt;
 
-  // A line whose settings cannot be read is restored to all zero, as found.
   std::memset(&port.saved, 0, sizeof port.saved);
-  tcgetattr(port.fd, &port.saved);
+  // Settings that cannot be read mean no working line: a plain file, a null
+  // device, or a ttyS slot with no UART behind it. Nothing may be sent there.
+  if (tcgetattr(port.fd, &port.saved) != 0 || held_exclusively(port.fd)) {
+    close(port.fd);
+    return std::nullopt;
+  }
   restore_line_on_signal(port.fd, port.saved);
 
   termios raw = micom_raw_settings(port.saved);
@@ -29,7 +46,9 @@ std::optional<micom_port> micom_port_open_path(const char* path) {
 }
 
 void micom_port_close(const micom_port& port) {
-  tcsetattr(port.fd, TCSANOW, &port.saved);
+  // After H or R the command byte may still be leaving the UART; the saved
+  // speed must not take over halfway through it.
+  tcsetattr(port.fd, TCSADRAIN, &port.saved);
   close(port.fd);
   stop_restoring_line_on_signal();
 }

@@ -15,13 +15,15 @@ struct micom_port {
 
 // Opens the microcontroller's line, saves its settings, discards pending input
 // and switches it to raw 57600 baud 8N1 with a 0.1 s read timeout.
-// Empty only when the device cannot be opened. Prints nothing.
+// Empty when the device cannot be opened, is no working terminal (its settings
+// cannot be read) or is held exclusively by another program. Prints nothing.
 std::optional<micom_port> micom_port_open();
 
 // The same on any terminal device; tests use it on a pseudo-terminal.
 std::optional<micom_port> micom_port_open_path(const char* path);
 
-// Puts the saved settings back and closes the line.
+// Puts the saved settings back once the command byte has left, and closes the
+// line.
 void micom_port_close(const micom_port& port);
 
 // The settings of the exchange, made from those found on the line.
