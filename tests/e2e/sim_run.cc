@@ -44,6 +44,13 @@ std::vector<std::string> micom_with(const std::vector<std::string>& args) {
   return cmd;
 }
 
+std::vector<std::string> micom_in_shell(const std::string& script, const std::vector<std::string>& args) {
+  std::vector<std::string> cmd = {"bash", "-c", script, "bash"};
+  std::vector<std::string> micom = micom_with(args);
+  cmd.insert(cmd.end(), micom.begin(), micom.end());
+  return cmd;
+}
+
 SimRun sim_spawn(const std::vector<std::string>& sim_args) {
   SimRun run;
   std::vector<std::string> argv = {MICOM_SIM_PATH};
@@ -56,6 +63,9 @@ SimRun sim_spawn(const std::vector<std::string>& sim_args) {
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
   run.pid = fork();
   if (run.pid == 0) {
+    // Its parent outside the group keeps the group from being orphaned, so
+    // that a stop signal (Ctrl-Z) stops the command instead of being dropped.
+    setpgid(0, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     int devnull = open("/dev/null", O_RDONLY);

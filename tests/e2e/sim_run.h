@@ -33,7 +33,13 @@ std::string micom_argv0();
 // micom_command() followed by args.
 std::vector<std::string> micom_with(const std::vector<std::string>& args);
 
-// Starts micom-sim with exactly these arguments; log_path is left empty.
+// A bash script that runs the micom under test as "$@", with args after it:
+// micom_in_shell("exec \"$@\" >&-", {"v"}) runs micom v with standard output closed.
+std::vector<std::string> micom_in_shell(const std::string& script, const std::vector<std::string>& args);
+
+// Starts micom-sim with exactly these arguments; log_path is left empty. The
+// sim leads a process group of its own, as a shell's job would.
+
 SimRun sim_spawn(const std::vector<std::string>& sim_args);
 
 // Starts micom-sim sim_args --log TMP -- command.
