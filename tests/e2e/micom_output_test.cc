@@ -9,12 +9,6 @@ namespace {
 
 const std::vector<int> kStatus = {0x00, 0x00, 0x00, 0x01};
 
-// Runs the script with standard output on a pipe that no process reads any more.
-std::string with_reader_gone(const std::string& script) {
-  return "fifo=$(mktemp -u) && mkfifo \"$fifo\" && exec 3<>\"$fifo\" 4>\"$fifo\" && rm \"$fifo\" && exec 3<&- && "
-         "exec >&4 4>&- && " + script;
-}
-
 void expect_exchange_whole(const SimResult& r, char letter) {
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{letter}) << "the microcontroller got something else";
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before")) << "the line was not put back";
