@@ -69,4 +69,12 @@ TEST(MicomOutput, ClosedStandardDescriptorsNeverBecomeTheLine) {
   }
 }
 
+TEST(MicomOutput, AClosedStandardDescriptorWithNoNullDeviceToFillItEndsTheRunUntouched) {
+  SimResult r = sim_run({}, micom_in_shell("umount /dev/null && rm /dev/null && exec \"$@\" >&-", {"s"}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "the line was used";
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+}
+
 }  // namespace
