@@ -9,12 +9,6 @@ namespace {
 
 const std::vector<int> kStatus = {0x00, 0x00, 0x00, 0x01};
 
-// Runs the script with standard output on a pipe that no process reads any more.
-std::string with_reader_gone(const std::string& script) {
-  return "fifo=$(mktemp -u) && mkfifo \"$fifo\" && exec 3<>\"$fifo\" 4>\"$fifo\" && rm \"$fifo\" && exec 3<&- && "
-         "exec >&4 4>&- && " + script;
-}
-
 void expect_exchange_whole(const SimResult& r, char letter) {
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{letter}) << "the microcontroller got something else";
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before")) << "the line was not put back";
@@ -73,6 +67,14 @@ TEST(MicomOutput, ClosedStandardDescriptorsNeverBecomeTheLine) {
     EXPECT_EQ(r.status, 0);
     expect_exchange_whole(r, 'S');
   }
+}
+
+TEST(MicomOutput, AClosedStandardDescriptorWithNoNullDeviceToFillItEndsTheRunUntouched) {
+  SimResult r = sim_run({}, micom_in_shell("umount /dev/null && rm /dev/null && exec \"$@\" >&-", {"s"}));
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "the line was used";
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }
 
 }  // namespace

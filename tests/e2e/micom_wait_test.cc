@@ -103,7 +103,7 @@ TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
     SCOPED_TRACE("signal " + std::to_string(c.sig) + "\n" + r.log);
     // Bytes collected but not yet complete are not printed: the run was stopped.
     EXPECT_EQ(r.out, expected_stdout('S', {}));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(without_emulator_lines(r.err), "");
     EXPECT_EQ(r.status, 128 + c.sig);
     EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
   }
@@ -124,6 +124,20 @@ TEST(MicomWait, StoppedAndContinuedTheRunFinishesItsExchange) {
   EXPECT_EQ(r.out, expected_stdout('V', kVersion));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+}
+
+// Nothing can be done about SIGKILL: the line keeps the exchange's settings,
+// and the next run finds, saves and puts back those.
+TEST(MicomWait, KilledOutrightTheLineStaysAsTheExchangeSetIt) {
+  SimRun run = sim_start({"--prior", "cooked-9600-7e1", "--silent"}, micom_with({"v"}));
+  int pid = child_pid(run);
+  ASSERT_GT(pid, 0);
+  ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
+  kill(pid, SIGKILL);
+  SimResult r = sim_finish(&run, 30000);
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "during"));
+  EXPECT_NE(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }
 
 }  // namespace

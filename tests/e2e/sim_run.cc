@@ -36,6 +36,16 @@ std::vector<std::string> micom_command() {
   return {MICOM_BINARY_PATH};
 }
 
+bool micom_emulated() { return micom_command().size() > 1; }
+
+std::string without_emulator_lines(const std::string& err) {
+  std::string kept;
+  for (const std::string& line : split(err, '\n')) {
+    if (line.rfind("qemu: uncaught target signal ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
 std::string micom_argv0() { return micom_command().back(); }
 
 std::vector<std::string> micom_with(const std::vector<std::string>& args) {
@@ -49,6 +59,11 @@ std::vector<std::string> micom_in_shell(const std::string& script, const std::ve
   std::vector<std::string> micom = micom_with(args);
   cmd.insert(cmd.end(), micom.begin(), micom.end());
   return cmd;
+}
+
+std::string with_reader_gone(const std::string& script) {
+  return "fifo=$(mktemp -u) && mkfifo \"$fifo\" && exec 3<>\"$fifo\" 4>\"$fifo\" && rm \"$fifo\" && exec 3<&- && "
+         "exec >&4 4>&- && " + script;
 }
 
 SimRun sim_spawn(const std::vector<std::string>& sim_args) {
