@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,30 +41,61 @@ static bool unshare_mounts(std::string* error) {
   return true;
 }
 
-// An empty regular file to bind a node onto.
-static bool make_mount_point(const char* path) {
+static bool write_new_file(const char* path, const std::string& text) {
   int fd = open(path, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   close(fd);
-  return true;
+  return ok;
 }
 
 static bool bind_node(const std::string& from, const char* to, std::string* error) {
-  if (!make_mount_point(to) || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
+  // An empty regular file to bind the node onto.
+  if (!write_new_file(to, "") || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
     return fail(error, std::string("cannot bind ") + to);
   }
   return true;
 }
 
-bool enter_private_dev(DeviceNode device, SimLine* line, std::string* error) {
+static bool make_device_node(DeviceNode device, const std::string& slave, std::string* error) {
+  const char* node = "/dev/ttyS2";
+  bool made = true;
+  switch (device) {
+    case DeviceNode::tty:
+      return bind_node(slave, node, error);
+    case DeviceNode::link:
+      made = symlink(slave.c_str(), node) == 0;
+      break;
+    case DeviceNode::none:
+      break;
+    case DeviceNode::directory:
+      made = mkdir(node, 0755) == 0;
+      break;
+    case DeviceNode::file:
+      made = write_new_file(node, "x\n");
+      break;
+    case DeviceNode::null:
+      return bind_node("/dev/null", node, error);
+    case DeviceNode::fifo:
+      made = mkfifo(node, 0666) == 0;
+      break;
+    case DeviceNode::dangling:
+      made = symlink("/dev/ttyAMA2", node) == 0;
+      break;
+  }
+  return made || fail(error, "cannot make /dev/ttyS2");
+}
+
+bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error) {
   if (!unshare_mounts(error)) return false;
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     return fail(error, "cannot make / private");
   }
   // Held before the tmpfs covers them: a user namespace may not mknod.
-  const char* host_nodes[] = {"/dev/null", "/dev/zero", "/dev/tty"};
-  int host_fd[3];
-  for (int i = 0; i < 3; ++i) {
+  const char* host_nodes[] = {"/dev/null", "/dev/zero", "/dev/full", "/dev/tty"};
+  constexpr int host_node_count = sizeof host_nodes / sizeof host_nodes[0];
+  int host_fd[host_node_count];
+  for (int i = 0; i < host_node_count; ++i) {
     host_fd[i] = open(host_nodes[i], O_PATH | O_CLOEXEC);
     if (host_fd[i] < 0) return fail(error, std::string("cannot open ") + host_nodes[i]);
   }
@@ -77,7 +109,7 @@ bool enter_private_dev(DeviceNode device, SimLine* line, std::string* error) {
       symlink("/proc/self/fd/2", "/dev/stderr") != 0) {
     return fail(error, "cannot make the /dev links");
   }
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < host_node_count; ++i) {
     if (!bind_node("/proc/self/fd/" + std::to_string(host_fd[i]), host_nodes[i], error)) return false;
     close(host_fd[i]);
   }
@@ -92,7 +124,6 @@ bool enter_private_dev(DeviceNode device, SimLine* line, std::string* error) {
   line->slave = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line->slave < 0) return fail(error, "cannot open " + slave);
 
-  if (device == DeviceNode::tty) return bind_node(slave, "/dev/ttyS2", error);
-  if (device == DeviceNode::directory && mkdir("/dev/ttyS2", 0755) != 0) return fail(error, "cannot mkdir /dev/ttyS2");
-  return true;
+  if (exclusive && ioctl(line->slave, TIOCEXCL) != 0) return fail(error, "cannot claim the line (TIOCEXCL)");
+  return make_device_node(device, slave, error);
 }

@@ -13,6 +13,7 @@ struct SimLine {
 };
 
 // Enters the namespace (as root directly, otherwise inside a new user
-// namespace), builds /dev and opens the pseudo-terminal. With DeviceNode::none
-// or ::directory the pseudo-terminal is still opened but not put at /dev/ttyS2.
-bool enter_private_dev(DeviceNode device, SimLine* line, std::string* error);
+// namespace), builds /dev and opens the pseudo-terminal. Whatever `device`
+// puts at /dev/ttyS2, the pseudo-terminal is opened; with `exclusive` the
+// sim's own descriptor of it claims the line (TIOCEXCL).
+bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error);

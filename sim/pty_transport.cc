@@ -98,9 +98,10 @@ static bool serve(const SimOptions& o, SimLine* line, int sigfd, pid_t child, Si
       if (quiet >= kQuietPolls) {
         // Hang the slave up first, as a modem or an unplugged adapter does:
         // its reads then return 0 and poll says POLLHUP. Closing the master
-        // alone would mostly show the tool EIO instead. Needs CAP_SYS_ADMIN;
-        // without it the close is the hang-up.
-        int vhangup = ioctl(line->slave, TIOCVHANGUP);
+        // alone would mostly show the tool EIO instead, which is what
+        // --read-error-after asks for. Needs CAP_SYS_ADMIN; without it the
+        // close is the hang-up.
+        int vhangup = o.hangup_closes_only ? -1 : ioctl(line->slave, TIOCVHANGUP);
         close(line->master);
         line->master = -1;
         log_event(log, "hangup%s t=%.3f", vhangup == 0 ? "" : " (master closed only)", log_seconds(*log));
@@ -136,7 +137,7 @@ static bool serve(const SimOptions& o, SimLine* line, int sigfd, pid_t child, Si
 int run_pty_session(const SimOptions& o, SimLog* log) {
   SimLine line;
   std::string error;
-  if (!enter_private_dev(o.device, &line, &error)) {
+  if (!enter_private_dev(o.device, o.exclusive, &line, &error)) {
     std::fprintf(stderr, "micom-sim: %s\n", error.c_str());
     return 2;
   }

@@ -9,7 +9,7 @@ SYNOPSIS
 
 DESCRIPTION
     Runs COMMAND in a private mount namespace whose /dev is a fresh tmpfs
-    holding null, zero, tty, a new devpts instance and /dev/ttyS2: the slave of
+    holding null, zero, full, tty, a new devpts instance and /dev/ttyS2: the slave of
     a pseudo-terminal. The sim plays the microcontroller on the master side:
     every command letter the line delivers (S V W H R) is answered as set
     below; other bytes are logged and ignored. The host's /dev is untouched
@@ -26,7 +26,8 @@ DESCRIPTION
         rx 0xNN t=SECONDS           a byte received from the line
         line during: SETTINGS       the line when that byte came
         tx 0xNN t=SECONDS           a byte sent back
-        hangup t=SECONDS            the line was hung up (--hangup-after)
+        hangup t=SECONDS            the line was hung up (--hangup-after;
+                                    "hangup (master closed only)" otherwise)
         signal N forwarded t=SECONDS
         line after: SETTINGS        the line once COMMAND has ended
         exit status=N | exit signal=N
@@ -62,8 +63,20 @@ OPTIONS
                       cooked-9600-7e1  9600 baud, CS7, PARENB, CREAD; ICANON
                                        ECHO ECHOE IEXTEN ISIG; ICRNL; OPOST
                                        ONLCR; VMIN 1, VTIME 0
-    --no-device       no /dev/ttyS2 at all
-    --device-dir      an empty directory at /dev/ttyS2
+    --read-error-after N
+                      the same, but only the master is closed: the command's
+                      reads fail with EIO instead of seeing a hang-up
+    --device KIND     what stands at /dev/ttyS2:
+                      tty        the pseudo-terminal slave (the default)
+                      link       a symlink to it, as a udev rule makes
+                      none       nothing
+                      directory  an empty directory
+                      file       a regular file holding "x\n"
+                      null       the null device
+                      fifo       a named pipe
+                      dangling   a symlink to a node that is not there
+    --exclusive       hold the line open with TIOCEXCL, as a program that
+                      claims it for itself does
     --log FILE        write the log to FILE instead of standard error
     --socket PATH     serve a unix socket instead of running a command
     --help            this text
@@ -87,6 +100,7 @@ EXAMPLES
     micom-sim --reply S=01020304 --gap 200 -- micom s
     micom-sim --silent --log sim.log -- micom v          (stop it with ^C)
     micom-sim --hangup-after 2 -- micom w
+    micom-sim --device file -- micom v
     micom-sim --prior cooked-9600-7e1 --stale 4142 -- micom v
     micom-sim --socket /tmp/uart.sock --log uart.log
 )HELP";

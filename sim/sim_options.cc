@@ -18,6 +18,22 @@ bool parse_hex_bytes(const std::string& text, std::vector<unsigned char>* out) {
   return true;
 }
 
+bool device_node_from_name(const std::string& name, DeviceNode* out) {
+  static const struct {
+    const char* name;
+    DeviceNode node;
+  } names[] = {{"tty", DeviceNode::tty},   {"link", DeviceNode::link},         {"none", DeviceNode::none},
+               {"directory", DeviceNode::directory}, {"file", DeviceNode::file}, {"null", DeviceNode::null},
+               {"fifo", DeviceNode::fifo}, {"dangling", DeviceNode::dangling}};
+  for (const auto& n : names) {
+    if (name == n.name) {
+      *out = n.node;
+      return true;
+    }
+  }
+  return false;
+}
+
 // A decimal number in [lo, hi], digits only.
 static bool parse_number(const std::string& text, long lo, long hi, int* out) {
   if (text.empty() || text.size() > 9) return false;
@@ -56,9 +72,19 @@ static bool apply_valued(const std::string& name, const std::string& value, SimO
       *error = name + " wants milliseconds from 0 to 600000, got '" + value + "'";
       return false;
     }
-  } else if (name == "--hangup-after") {
+  } else if (name == "--hangup-after" || name == "--read-error-after") {
+    if (o->micom.hangup_after >= 0) {
+      *error = "--hangup-after and --read-error-after exclude each other";
+      return false;
+    }
     if (!parse_number(value, 0, 3, &o->micom.hangup_after)) {
-      *error = "--hangup-after wants a byte count from 0 to 3, got '" + value + "'";
+      *error = name + " wants a byte count from 0 to 3, got '" + value + "'";
+      return false;
+    }
+    o->hangup_closes_only = name == "--read-error-after";
+  } else if (name == "--device") {
+    if (!device_node_from_name(value, &o->device)) {
+      *error = "--device wants tty, link, none, directory, file, null, fifo or dangling, got '" + value + "'";
       return false;
     }
   } else if (name == "--stale") {
@@ -82,7 +108,8 @@ static bool apply_valued(const std::string& name, const std::string& value, SimO
 }
 
 static bool is_valued(const std::string& name) {
-  for (const char* n : {"--reply", "--gap", "--delay", "--hangup-after", "--stale", "--prior", "--log", "--socket"}) {
+  for (const char* n : {"--reply", "--gap", "--delay", "--hangup-after", "--read-error-after", "--device", "--stale",
+                         "--prior", "--log", "--socket"}) {
     if (name == n) return true;
   }
   return false;
@@ -90,10 +117,10 @@ static bool is_valued(const std::string& name) {
 
 // Options that only make sense with a pseudo-terminal and a command.
 static const char* pty_only_option(const SimOptions& o) {
-  if (o.micom.hangup_after >= 0) return "--hangup-after";
+  if (o.micom.hangup_after >= 0) return o.hangup_closes_only ? "--read-error-after" : "--hangup-after";
   if (o.prior != PriorLine::pty_default) return "--prior";
-  if (o.device == DeviceNode::none) return "--no-device";
-  if (o.device == DeviceNode::directory) return "--device-dir";
+  if (o.device != DeviceNode::tty) return "--device";
+  if (o.exclusive) return "--exclusive";
   return nullptr;
 }
 
@@ -122,12 +149,8 @@ bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::
       if (!apply_valued(name, value, &o, error)) return false;
     } else if (arg == "--silent") {
       o.micom.silent = true;
-    } else if (arg == "--no-device" || arg == "--device-dir") {
-      if (o.device != DeviceNode::tty) {
-        *error = "--no-device and --device-dir exclude each other";
-        return false;
-      }
-      o.device = arg == "--no-device" ? DeviceNode::none : DeviceNode::directory;
+    } else if (arg == "--exclusive") {
+      o.exclusive = true;
     } else if (arg == "--help" || arg == "-h") {
       o.help = true;
     } else if (arg.empty() || arg[0] != '-') {

@@ -7,17 +7,28 @@
 #include "line_state.h"
 #include "micom_behaviour.h"
 
+// What stands at /dev/ttyS2, as boards and containers get it wrong.
 enum class DeviceNode {
-  tty,        // /dev/ttyS2 is the pseudo-terminal slave
-  none,       // no /dev/ttyS2 at all
-  directory,  // /dev/ttyS2 is an empty directory
+  tty,        // the pseudo-terminal slave
+  link,       // a symlink to the pseudo-terminal slave, as a udev rule makes one
+  none,       // nothing at all
+  directory,  // an empty directory
+  file,       // a regular file holding "x\n", as `echo x > /dev/ttyS2` leaves on a tmpfs
+  null,       // the null device, as a container may map it
+  fifo,       // a named pipe
+  dangling,   // a symlink to a node that is not there
 };
+
+// The DeviceNode of a --device name; false for an unknown name.
+bool device_node_from_name(const std::string& name, DeviceNode* out);
 
 struct SimOptions {
   MicomBehaviour micom = micom_default_behaviour();
   std::vector<unsigned char> stale;  // written to the line before the command starts
   PriorLine prior = PriorLine::pty_default;
   DeviceNode device = DeviceNode::tty;
+  bool exclusive = false;   // the sim holds the line with TIOCEXCL
+  bool hangup_closes_only = false;  // the hang-up closes the master alone: reads fail with EIO
   std::string log_path;     // empty: standard error
   std::string socket_path;  // set: serve a unix socket instead of running a command
   std::vector<std::string> command;

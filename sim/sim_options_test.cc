@@ -36,7 +36,7 @@ TEST(SimOptions, CommandAfterDashDashIsTakenWholeIncludingItsOwnOptions) {
 
 TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
   Parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--gap=5", "--delay", "250", "--hangup-after", "3",
-                    "--stale", "4142", "--prior", "cooked-9600-7e1", "--device-dir", "--log", "x.log", "--", "true"});
+                    "--stale", "4142", "--prior", "cooked-9600-7e1", "--device", "directory", "--exclusive", "--log", "x.log", "--", "true"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(reply(p.o, 'V'), (std::vector<unsigned char>{0x01, 0x02, 0xA5, 0xFF}));
   EXPECT_TRUE(reply(p.o, 'H').empty());
@@ -47,7 +47,14 @@ TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
   EXPECT_EQ(p.o.stale, (std::vector<unsigned char>{0x41, 0x42}));
   EXPECT_EQ(p.o.prior, PriorLine::cooked_9600_7e1);
   EXPECT_EQ(p.o.device, DeviceNode::directory);
+  EXPECT_TRUE(p.o.exclusive);
+  EXPECT_FALSE(p.o.hangup_closes_only);
   EXPECT_EQ(p.o.log_path, "x.log");
+  p = parse({"--read-error-after", "2", "--device=fifo", "--", "true"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.o.micom.hangup_after, 2);
+  EXPECT_TRUE(p.o.hangup_closes_only);
+  EXPECT_EQ(p.o.device, DeviceNode::fifo);
 }
 
 TEST(SimOptions, SocketModeTakesNoCommandAndOnlyTheReplyOptions) {
@@ -57,7 +64,8 @@ TEST(SimOptions, SocketModeTakesNoCommandAndOnlyTheReplyOptions) {
   EXPECT_TRUE(p.o.command.empty());
   EXPECT_FALSE(parse({"--socket", "/tmp/u.sock", "--", "true"}).ok);
   EXPECT_FALSE(parse({"--hangup-after", "1", "--socket", "/tmp/u.sock"}).ok);
-  EXPECT_FALSE(parse({"--no-device", "--socket", "/tmp/u.sock"}).ok);
+  EXPECT_FALSE(parse({"--device", "none", "--socket", "/tmp/u.sock"}).ok);
+  EXPECT_FALSE(parse({"--exclusive", "--socket", "/tmp/u.sock"}).ok);
 }
 
 TEST(SimOptions, HelpNeedsNothingElse) {
@@ -85,7 +93,8 @@ TEST(SimOptions, MistakesAreRefusedWithAMessageNamingThem) {
            {{"--delay", "1x", "--", "true"}, "--delay"},
            {{"--hangup-after", "4", "--", "true"}, "--hangup-after"},
            {{"--prior", "raw", "--", "true"}, "--prior"},
-           {{"--no-device", "--device-dir", "--", "true"}, "exclude"},
+           {{"--hangup-after", "1", "--read-error-after", "1", "--", "true"}, "exclude"},
+           {{"--device", "socket", "--", "true"}, "--device wants"},
            {{"--log"}, "--log wants a value"},
            {{"--log=", "--", "true"}, "--log wants a path"},
        }) {

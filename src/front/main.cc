@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
   std::optional<micom_port> port = micom_port_open();
   if (!port) {
     std::puts("MICOM OPEN FAILED");
-    std::exit(-1);
+    std::exit(status_after_output(-1));
   }
 
   const char letter = fold_command_letter(argv[1][0]);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "link/micom_exchange.h"
 #include "pty_line.h"
@@ -80,12 +83,44 @@ TEST_F(MicomPortTest, InputFromBeforeTheRunIsDiscarded) {
   micom_port_close(port);
 }
 
-TEST(MicomPortOpen, FailsOnlyWhenTheDeviceCannotBeOpened) {
+// What a board or a container may have at the device path instead of a
+// working line: the open fails, and nothing is written there.
+TEST(MicomPortOpen, FailsWhenTheDeviceIsMissingOrNoWorkingTerminal) {
   EXPECT_FALSE(micom_port_open_path("/nonexistent/ttyS2").has_value());
+  EXPECT_FALSE(micom_port_open_path("/dev/null").has_value());
+
   char directory[] = "/tmp/micom-port-XXXXXX";
   ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string dir = directory;
   EXPECT_FALSE(micom_port_open_path(directory).has_value());
+
+  const std::string file = dir + "/ttyS2-file";
+  int fd = open(file.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(write(fd, "x\n", 2), 2);
+  close(fd);
+  EXPECT_FALSE(micom_port_open_path(file.c_str()).has_value());
+  struct stat after = {};
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_size, 2) << "the file was written to";
+
+  const std::string fifo = dir + "/ttyS2-fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_FALSE(micom_port_open_path(fifo.c_str()).has_value());
+
+  unlink(file.c_str());
+  unlink(fifo.c_str());
   rmdir(directory);
+}
+
+TEST_F(MicomPortTest, ALineClaimedExclusivelyByAnotherProgramIsNotOpened) {
+  int exclusive = 0;
+  if (ioctl(line.observer, TIOCGEXCL, &exclusive) != 0) GTEST_SKIP() << "TIOCGEXCL is not available (user-mode emulation)";
+  ASSERT_EQ(ioctl(line.observer, TIOCEXCL), 0);
+  EXPECT_FALSE(micom_port_open_path(line.path.c_str()).has_value());
+  expect_same_settings(prior, line_settings(line));
+  ASSERT_EQ(ioctl(line.observer, TIOCNXCL), 0);
+  micom_port port = open_port();
+  micom_port_close(port);
 }
 
 TEST(MicomPortSettings, SettingsFoundAreReplacedWhole) {
@@ -107,24 +142,39 @@ TEST(MicomPortSettings, SettingsFoundAreReplacedWhole) {
   EXPECT_EQ(raw.c_cc[VEOF], 4);
 }
 
-// A run killed while it waits for a silent microcontroller.
-class InterruptedRunTest : public MicomPortTest,
-                           public testing::WithParamInterface<int> {};
+// A run in a forked child, waiting for a reply that has not come; the test
+// acts once the line is raw.
+class WaitingRunTest : public MicomPortTest {
+ protected:
+  // The child ends with the reply count as its status, 3 if the open failed.
+  pid_t start_waiting_run(void (*before_open)()) {
+    pid_t run = fork();
+    if (run == 0) {
+      before_open();
+      std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
+      if (!port) _exit(3);
+      micom_reply reply = micom_read_reply(*port);
+      micom_port_close(*port);
+      _exit(reply.count);
+    }
+    for (int i = 0; i < 1000 && line_settings(line).c_cflag != 0x18B1u; ++i) usleep(5000);
+    EXPECT_EQ(line_settings(line).c_cflag, 0x18B1u) << "the run never set the line up";
+    return run;
+  }
+};
+
+// Every signal that ends a process by default, as Ctrl-C, Ctrl-\, a
+// script's timeout, a closed console or a reader that left would send it.
+class InterruptedRunTest : public WaitingRunTest, public testing::WithParamInterface<int> {};
 
 TEST_P(InterruptedRunTest, SignalRestoresTheLineAndStillKills) {
   const int signal_number = GetParam();
-  pid_t run = fork();
-  ASSERT_GE(run, 0);
-  if (run == 0) {
-    std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
-    if (!port) _exit(3);
-    micom_read_reply(*port);
-    _exit(4);
-  }
-  // The run is waiting once the line is raw.
-  for (int i = 0; i < 1000 && line_settings(line).c_cflag != 0x18B1u; ++i) usleep(5000);
-  ASSERT_EQ(line_settings(line).c_cflag, 0x18B1u);
-  kill(run, signal_number);
+  pid_t run = start_waiting_run([] {
+    rlimit no_core = {0, 0};  // SIGQUIT would leave a core file
+    setrlimit(RLIMIT_CORE, &no_core);
+  });
+  ASSERT_GT(run, 0);
+  ASSERT_EQ(kill(run, signal_number), 0);
 
   int status = 0;
   ASSERT_EQ(waitpid(run, &status, 0), run);
@@ -133,16 +183,22 @@ TEST_P(InterruptedRunTest, SignalRestoresTheLineAndStillKills) {
   expect_same_settings(prior, line_settings(line));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRunTest, testing::Values(SIGINT, SIGTERM, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRunTest,
+                         testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGXCPU,
+                                         SIGRTMIN + 5));
 
-TEST_F(MicomPortTest, HangUpIgnoredByTheCallerStaysIgnored) {
+// Under nohup, or with `trap '' PIPE` in a script, the run goes on.
+class IgnoredSignalTest : public MicomPortTest, public testing::WithParamInterface<int> {};
+
+TEST_P(IgnoredSignalTest, ASignalIgnoredByTheCallerStaysIgnored) {
+  const int signal_number = GetParam();
   pid_t run = fork();
   ASSERT_GE(run, 0);
   if (run == 0) {
-    signal(SIGHUP, SIG_IGN);
+    signal(signal_number, SIG_IGN);
     std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
     if (!port) _exit(3);
-    raise(SIGHUP);
+    raise(signal_number);
     micom_port_close(*port);
     _exit(0);
   }
@@ -150,6 +206,27 @@ TEST_F(MicomPortTest, HangUpIgnoredByTheCallerStaysIgnored) {
   ASSERT_EQ(waitpid(run, &status, 0), run);
   ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  expect_same_settings(prior, line_settings(line));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, IgnoredSignalTest, testing::Values(SIGHUP, SIGPIPE));
+
+TEST_F(WaitingRunTest, StoppedWithCtrlZAndContinuedTheRunFinishesItsExchange) {
+  // A process group of its own with its parent outside it, as a shell's job:
+  // the kernel drops SIGTSTP for an orphaned group.
+  pid_t run = start_waiting_run([] { setpgid(0, 0); });
+  ASSERT_GT(run, 0);
+  kill(run, SIGTSTP);
+  int status = 0;
+  ASSERT_EQ(waitpid(run, &status, WUNTRACED), run);
+  ASSERT_TRUE(WIFSTOPPED(status)) << "status " << status;
+  // The reply comes while the run is stopped.
+  ASSERT_EQ(write(line.far_end, "\x01\x02\x03\x04", 4), 4);
+  kill(run, SIGCONT);
+  ASSERT_EQ(waitpid(run, &status, 0), run);
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 4);
+  expect_same_settings(prior, line_settings(line));
 }
 
 }  // namespace

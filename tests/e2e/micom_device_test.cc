@@ -1,19 +1,35 @@
-// Bad arguments never touch the device; a missing or unusable device is reported.
+// Bad arguments never touch the device; whatever else stands at /dev/ttyS2
+// than a working line is reported, and nothing is sent there.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "sim_run.h"
 
 namespace {
+
+const std::string kVersionOut = "SEND V TO MICOM\nREAD DATA(0x01)\nREAD DATA(0x00)\nREAD DATA(0x02)\nREAD DATA(0x00)\n";
 
 std::string usage() {
   std::string name = micom_argv0();
   return name + " argument error !!!\n" + name + " usage : " + name + " S/V/H/R/W/\n";
 }
 
+// Runs micom as the unprivileged user nobody, after `prepare` (run as root).
+std::vector<std::string> as_nobody(const std::string& prepare, const std::vector<std::string>& args) {
+  return micom_in_shell(prepare + "; exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"", args);
+}
+
+void expect_open_failure(const SimResult& r) {
+  EXPECT_EQ(r.out, "MICOM OPEN FAILED\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "a byte reached the line";
+}
+
 TEST(MicomDevice, BadOrMissingArgumentPrintsUsageWithoutOpeningTheDevice) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, {"x"}, {"3"}, {""}, {"?v"}, {"-s"}}) {
-    SimResult r = sim_run({"--no-device"}, micom_with(args));
+    SimResult r = sim_run({"--device", "none"}, micom_with(args));
     SCOPED_TRACE(args.empty() ? "(none)" : "'" + args[0] + "'");
     EXPECT_EQ(r.out, usage());
     EXPECT_EQ(r.err, "");
@@ -21,16 +37,48 @@ TEST(MicomDevice, BadOrMissingArgumentPrintsUsageWithoutOpeningTheDevice) {
   }
 }
 
-TEST(MicomDevice, NoNodeOrADirectoryIsAnOpenFailure) {
-  for (const char* device : {"--no-device", "--device-dir"}) {
+TEST(MicomDevice, AnythingButAWorkingTerminalIsAnOpenFailure) {
+  for (const char* device : {"none", "directory", "file", "null", "fifo", "dangling"}) {
     for (const char* arg : {"v", "h"}) {
-      SimResult r = sim_run({device}, micom_with({arg}));
+      SimResult r = sim_run({"--device", device}, micom_with({arg}));
       SCOPED_TRACE(std::string(device) + " " + arg);
-      EXPECT_EQ(r.out, "MICOM OPEN FAILED\n");
-      EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.status, 255);
+      expect_open_failure(r);
     }
   }
+}
+
+TEST(MicomDevice, ARegularFileAtTheDevicePathIsLeftAsItWas) {
+  SimResult r = sim_run({"--device", "file"}, micom_in_shell("\"$@\"; status=$?; cat /dev/ttyS2; exit $status", {"v"}));
+  EXPECT_EQ(r.out, "MICOM OPEN FAILED\nx\n");
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(MicomDevice, ASymlinkToTheLineIsTheLine) {
+  SimResult r = sim_run({"--device", "link"}, micom_with({"v"}));
+  EXPECT_EQ(r.out, kVersionOut);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
+}
+
+class MicomDeviceAsNobody : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run micom as another user";
+    SimResult r = sim_run({}, as_nobody("true", {}));
+    if (r.status != 0) GTEST_SKIP() << "micom cannot be run as nobody here: " << r.out << r.err;
+  }
+};
+
+TEST_F(MicomDeviceAsNobody, NoPermissionIsAnOpenFailure) {
+  expect_open_failure(sim_run({}, as_nobody("chmod 0600 /dev/ttyS2", {"v"})));
+}
+
+TEST_F(MicomDeviceAsNobody, ALineClaimedByAnotherProgramIsAnOpenFailureEvenForRoot) {
+  // The kernel refuses the open (EBUSY) to others; root gets through and
+  // must see the claim itself.
+  expect_open_failure(sim_run({"--exclusive"}, as_nobody("chmod 0666 /dev/ttyS2", {"v"})));
+  if (micom_emulated()) GTEST_SKIP() << "user-mode emulation does not pass TIOCGEXCL on";
+  expect_open_failure(sim_run({"--exclusive"}, micom_with({"v"})));
 }
 
 }  // namespace

@@ -76,11 +76,11 @@ TEST(MicomSim, PassesOnTheCommandsExitStatusOrSignal) {
 TEST(MicomSim, PrivateDevWithATtyAtTtyS2OrNoneOrADirectory) {
   std::set<std::string> before = host_dev();
   SimResult r = sim_run({}, {"sh", "-c", "test -c /dev/ttyS2 && test -t 0 </dev/ttyS2 && test -c /dev/null && "
-                                        "echo x >/dev/null && test -c /dev/zero && test -c /dev/tty && echo ok"});
+                                        "echo x >/dev/null && test -c /dev/zero && test -c /dev/tty && ! echo x 2>/dev/null >/dev/full && echo ok"});
   EXPECT_EQ(r.out, "ok\n") << r.err;
-  r = sim_run({"--no-device"}, {"sh", "-c", "test -e /dev/ttyS2 || echo none"});
+  r = sim_run({"--device", "none"}, {"sh", "-c", "test -e /dev/ttyS2 || echo none"});
   EXPECT_EQ(r.out, "none\n");
-  r = sim_run({"--device-dir"}, {"sh", "-c", "test -d /dev/ttyS2 && echo dir"});
+  r = sim_run({"--device", "directory"}, {"sh", "-c", "test -d /dev/ttyS2 && echo dir"});
   EXPECT_EQ(r.out, "dir\n");
   EXPECT_EQ(host_dev(), before) << "the host's /dev changed";
 }

@@ -18,12 +18,12 @@ struct Trace {
 
 bool strace_available() { return std::system("strace -V >/dev/null 2>&1") == 0; }
 
-Trace trace_micom(const std::string& arg, SimResult* result) {
+// micom ARG under strace; with reader_gone its standard output is a pipe
+// whose reader has left.
+Trace trace_micom(const std::string& arg, SimResult* result, bool reader_gone = false) {
   std::string path = temp_path("strace");
-  std::vector<std::string> cmd = {"strace", "-f", "-o", path};
-  std::vector<std::string> micom = micom_with({arg});
-  cmd.insert(cmd.end(), micom.begin(), micom.end());
-  *result = sim_run({}, cmd, 60000);
+  std::string script = "exec strace -f -o " + path + " \"$@\"";
+  *result = sim_run({}, micom_in_shell(reader_gone ? with_reader_gone(script) : script, {arg}), 60000);
   Trace t;
   static const std::regex pid_prefix(R"(^\d+ +)");
   // strace names a request number that two drivers share as "A or B"; a tty's is the last.
@@ -81,7 +81,7 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
 
   long get = find(t, io + "TCGETS");
   long flush = find(t, io + "TCFLSH, TCIFLUSH");
-  long set = find(t, io + "TCSETS");
+  long set = find(t, io + "TCSETS, ");  // at once: nothing of the run's own is leaving yet
   EXPECT_GE(get, 0);
   ASSERT_GE(flush, 0);
   ASSERT_GE(set, 0);
@@ -111,6 +111,7 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   EXPECT_LT(first_read, close_line);
   long restore = find_last_before(t, io + "TCSETS", close_line);
   EXPECT_GT(restore, first_read) << "the saved settings must go back before the close";
+  EXPECT_EQ(t.calls[restore].rfind(io + "TCSETSW, ", 0), 0u) << "the restore must wait for the output: " << t.calls[restore];
   EXPECT_EQ(find(t, "write(" + t.fd + ", ", command + 1), -1) << "only one byte goes out";
 }
 
@@ -123,9 +124,33 @@ TEST_F(MicomSyscalls, HAndRDoNotReadTheLine) {
     ASSERT_GE(command, 0) << arg;
     EXPECT_EQ(t.calls[command + 1].rfind("ioctl(" + t.fd + ", TIOCMBIS, [TIOCM_RTS])", 0), 0u) << arg;
     EXPECT_EQ(find(t, "read(" + t.fd + ", "), -1) << arg;
+    // The byte may still be leaving the UART: the saved speed waits for it.
     long close_line = find(t, "close(" + t.fd + ")", command);
-    EXPECT_GT(find_last_before(t, "ioctl(" + t.fd + ", TCSETS", close_line), command) << arg;
+    long restore = find_last_before(t, "ioctl(" + t.fd + ", TCSETS", close_line);
+    ASSERT_GT(restore, command) << arg;
+    EXPECT_EQ(t.calls[restore].rfind("ioctl(" + t.fd + ", TCSETSW, ", 0), 0u) << t.calls[restore];
   }
+}
+
+TEST_F(MicomSyscalls, KilledByItsGoneReaderBetweenRtsDownAndTheByteTheLineGoesBackWithRtsUp) {
+  SimResult r;
+  Trace t = trace_micom("v", &r, true);
+  ASSERT_FALSE(t.fd.empty());
+  const std::string io = "ioctl(" + t.fd + ", ";
+  long bic = find(t, io + "TIOCMBIC, [TIOCM_RTS]");
+  long send_line = find(t, "write(1, \"SEND V TO MICOM\\n\", 16) = -1 EPIPE", bic);
+  long delivered = find(t, "--- SIGPIPE", send_line);
+  ASSERT_GE(bic, 0);
+  ASSERT_GE(send_line, 0);
+  ASSERT_GE(delivered, 0);
+  long bis = find(t, io + "TIOCMBIS, [TIOCM_RTS]", delivered);
+  long restore = find(t, io + "TCSETSW, ", delivered);
+  long close_line = find(t, "close(" + t.fd + ")", delivered);
+  EXPECT_GE(bis, 0) << "RTS is left down";
+  EXPECT_GT(restore, bis);
+  EXPECT_GT(close_line, restore);
+  EXPECT_GE(find(t, "+++ killed by SIGPIPE", close_line), 0);
+  EXPECT_EQ(find(t, "write(" + t.fd + ", "), -1) << "the command byte went out after all";
 }
 
 }  // namespace

@@ -19,6 +19,13 @@ int child_pid(const SimRun& run) {
   return line.empty() ? -1 : std::atoi(line.c_str() + 10);
 }
 
+// The state letter of a process (R, S, T...), or '?'.
+char process_state(int pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::string::size_type end = stat.rfind(')');
+  return end == std::string::npos || end + 2 >= stat.size() ? '?' : stat[end + 2];
+}
+
 // utime + stime of a process, in clock ticks.
 long cpu_ticks(int pid) {
   char path[64];
@@ -36,16 +43,18 @@ long cpu_ticks(int pid) {
   return utime + stime;
 }
 
-TEST(MicomWait, HangupEndsTheReadPromptlyWithTheBytesSoFar) {
-  for (int n = 0; n <= 3; ++n) {
-    std::string count = std::to_string(n);
-    SimResult r = sim_run({"--hangup-after", count, "--gap", "100"}, micom_with({"v"}), 15000);
-    SCOPED_TRACE("after " + count + " bytes\n" + r.log);
-    EXPECT_EQ(r.out, expected_stdout('V', std::vector<int>(kVersion.begin(), kVersion.begin() + n)));
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(lines_starting(r.log, "hangup t=").size(), 1u);
-    EXPECT_LT(r.seconds, 15.0);
+TEST(MicomWait, HangupOrReadErrorEndsTheReadPromptlyWithTheBytesSoFar) {
+  for (const char* ending : {"--hangup-after", "--read-error-after"}) {
+    for (int n = 0; n <= 3; ++n) {
+      std::string count = std::to_string(n);
+      SimResult r = sim_run({ending, count, "--gap", "100"}, micom_with({"v"}), 15000);
+      SCOPED_TRACE(std::string(ending) + " " + count + "\n" + r.log);
+      EXPECT_EQ(r.out, expected_stdout('V', std::vector<int>(kVersion.begin(), kVersion.begin() + n)));
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(lines_starting(r.log, "hangup").size(), 1u);
+      EXPECT_LT(r.seconds, 15.0);
+    }
   }
 }
 
@@ -77,10 +86,14 @@ TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
            {SIGINT, true, {"--silent"}},
            {SIGHUP, false, {"--silent"}},
            {SIGTERM, false, {"--reply", "S=0102"}},  // two bytes in, then silence
+           {SIGQUIT, false, {"--silent"}},           // Ctrl-\ on a console
+           {SIGPIPE, false, {"--silent"}},
+           {SIGALRM, false, {"--silent"}},           // timeout -s ALRM
        }) {
     std::vector<std::string> args = {"--prior", "cooked-9600-7e1"};
     args.insert(args.end(), c.sim_args.begin(), c.sim_args.end());
-    SimRun run = sim_start(args, micom_with({"s"}));
+    // SIGQUIT would leave a core file.
+    SimRun run = sim_start(args, micom_in_shell("ulimit -c 0; exec \"$@\"", {"s"}));
     int pid = child_pid(run);
     ASSERT_GT(pid, 0);
     ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
@@ -90,10 +103,41 @@ TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
     SCOPED_TRACE("signal " + std::to_string(c.sig) + "\n" + r.log);
     // Bytes collected but not yet complete are not printed: the run was stopped.
     EXPECT_EQ(r.out, expected_stdout('S', {}));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(without_emulator_lines(r.err), "");
     EXPECT_EQ(r.status, 128 + c.sig);
     EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
   }
+}
+
+// Ctrl-Z while the tool waits, the reply arriving meanwhile, then `fg`.
+TEST(MicomWait, StoppedAndContinuedTheRunFinishesItsExchange) {
+  SimRun run = sim_start({"--prior", "cooked-9600-7e1", "--delay", "1000"}, micom_with({"v"}));
+  int pid = child_pid(run);
+  ASSERT_GT(pid, 0);
+  ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
+  kill(pid, SIGTSTP);
+  ASSERT_NE(sim_wait_log(run, "tx ", 20000), "") << "the reply was not sent";
+  usleep(500000);
+  EXPECT_EQ(process_state(pid), 'T') << "the run did not stop";
+  kill(pid, SIGCONT);
+  SimResult r = sim_finish(&run, 30000);
+  EXPECT_EQ(r.out, expected_stdout('V', kVersion));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+}
+
+// Nothing can be done about SIGKILL: the line keeps the exchange's settings,
+// and the next run finds, saves and puts back those.
+TEST(MicomWait, KilledOutrightTheLineStaysAsTheExchangeSetIt) {
+  SimRun run = sim_start({"--prior", "cooked-9600-7e1", "--silent"}, micom_with({"v"}));
+  int pid = child_pid(run);
+  ASSERT_GT(pid, 0);
+  ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
+  kill(pid, SIGKILL);
+  SimResult r = sim_finish(&run, 30000);
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "during"));
+  EXPECT_NE(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }
 
 }  // namespace

@@ -36,12 +36,34 @@ std::vector<std::string> micom_command() {
   return {MICOM_BINARY_PATH};
 }
 
+bool micom_emulated() { return micom_command().size() > 1; }
+
+std::string without_emulator_lines(const std::string& err) {
+  std::string kept;
+  for (const std::string& line : split(err, '\n')) {
+    if (line.rfind("qemu: uncaught target signal ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
 std::string micom_argv0() { return micom_command().back(); }
 
 std::vector<std::string> micom_with(const std::vector<std::string>& args) {
   std::vector<std::string> cmd = micom_command();
   cmd.insert(cmd.end(), args.begin(), args.end());
   return cmd;
+}
+
+std::vector<std::string> micom_in_shell(const std::string& script, const std::vector<std::string>& args) {
+  std::vector<std::string> cmd = {"bash", "-c", script, "bash"};
+  std::vector<std::string> micom = micom_with(args);
+  cmd.insert(cmd.end(), micom.begin(), micom.end());
+  return cmd;
+}
+
+std::string with_reader_gone(const std::string& script) {
+  return "fifo=$(mktemp -u) && mkfifo \"$fifo\" && exec 3<>\"$fifo\" 4>\"$fifo\" && rm \"$fifo\" && exec 3<&- && "
+         "exec >&4 4>&- && " + script;
 }
 
 SimRun sim_spawn(const std::vector<std::string>& sim_args) {
@@ -56,6 +78,9 @@ SimRun sim_spawn(const std::vector<std::string>& sim_args) {
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
   run.pid = fork();
   if (run.pid == 0) {
+    // Its parent outside the group keeps the group from being orphaned, so
+    // that a stop signal (Ctrl-Z) stops the command instead of being dropped.
+    setpgid(0, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     int devnull = open("/dev/null", O_RDONLY);

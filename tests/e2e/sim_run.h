@@ -27,13 +27,29 @@ struct SimResult {
 // micom of this build.
 std::vector<std::string> micom_command();
 
+// True when the micom under test runs through a user-mode emulator.
+bool micom_emulated();
+
+// Standard error without the emulator's own report of a guest killed by a
+// core-dumping signal ("qemu: uncaught target signal ...").
+std::string without_emulator_lines(const std::string& err);
+
 // argv[0] as the micom under test receives it: the last word of its command.
 std::string micom_argv0();
 
 // micom_command() followed by args.
 std::vector<std::string> micom_with(const std::vector<std::string>& args);
 
-// Starts micom-sim with exactly these arguments; log_path is left empty.
+// A bash script that runs the micom under test as "$@", with args after it:
+// micom_in_shell("exec \"$@\" >&-", {"v"}) runs micom v with standard output closed.
+std::vector<std::string> micom_in_shell(const std::string& script, const std::vector<std::string>& args);
+
+// The script, run with standard output on a pipe that no process reads any more.
+std::string with_reader_gone(const std::string& script);
+
+// Starts micom-sim with exactly these arguments; log_path is left empty. The
+// sim leads a process group of its own, as a shell's job would.
+
 SimRun sim_spawn(const std::vector<std::string>& sim_args);
 
 // Starts micom-sim sim_args --log TMP -- command.
