@@ -53,14 +53,21 @@ uart_line() {
 }
 
 # Writes to ttyS2's scratch register, through I/O ports or memory as the
-# driver reaches the UART.
+# driver reaches the UART. Found on first use: a board without a UART at
+# ttyS2 runs no marked cases.
 mark() {
-  s=/sys/class/tty/ttyS2
-  if [ "$(cat $s/io_type)" = 0 ]; then
-    printf "\\$(printf %o $1)" | dd of=/dev/port bs=1 seek=$(($(cat $s/port) + 7)) 2>/dev/null
-  else
-    devmem $(($(cat $s/iomem_base) + (7 << $(cat $s/iomem_reg_shift)))) 8 $1
+  if [ -z "$scratch" ]; then
+    s=/sys/class/tty/ttyS2
+    if [ "$(cat $s/io_type)" = 0 ]; then
+      scratch="port $(($(cat $s/port) + 7))"
+    else
+      scratch="mem $(($(cat $s/iomem_base) + (7 << $(cat $s/iomem_reg_shift))))"
+    fi
   fi
+  case $scratch in
+  port*) printf "\\$(printf %o $1)" | dd of=/dev/port bs=1 seek=${scratch#port } 2>/dev/null ;;
+  mem*) devmem ${scratch#mem } 8 $1 ;;
+  esac
 }
 
 uart_rx() {
@@ -69,8 +76,9 @@ uart_rx() {
 
 # The device and driver behind ttySN, as sysfs names them.
 device_of() {  # N
-  echo "$(basename "$(readlink /sys/class/tty/ttyS$1/device)")" \
-    "$(basename "$(readlink /sys/class/tty/ttyS$1/device/driver)")"
+  device=$(readlink /sys/class/tty/ttyS$1/device)
+  driver=$(readlink /sys/class/tty/ttyS$1/device/driver)
+  echo "${device##*/} ${driver##*/}"
 }
 
 prior_line() {  # [-echo]
