@@ -95,9 +95,11 @@ std::vector<std::string> qemu_command(guest_machine machine, const std::string& 
          "-chardev", "socket,id=uart,path=" + socket,
          "-device", "pci-serial-4x,chardev1=port0,chardev2=port1,chardev3=uart,chardev4=port3"};
   }
+  // The x86 kernel is its ELF image, booted by the PVH entry (see prepare_guest.sh).
+  const char* kernel = machine == guest_machine::x86_64 ? "/vmlinux" : "/vmlinuz";
   c.insert(c.end(), {"-smp", "1", "-m", "256",
           "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
-          "-kernel", dir + "/vmlinuz", "-initrd", dir + "/initramfs.gz",
+          "-kernel", dir + kernel, "-initrd", dir + "/initramfs.gz",
           "-append", "console=hvc0 " + kKernelArgs + " cases=" + cases,
           "-device", "virtio-serial-pci",
           "-chardev", "file,id=console,path=" + dir + "/console.log",
