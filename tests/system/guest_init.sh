@@ -1,39 +1,49 @@
 #!/bin/busybox sh
 # /init of the test guest. Runs micom on /dev/ttyS2 (a 16550 port of the 8250
 # driver) for each case named in "cases=" on the kernel command line, reports
-# every case on the virtio port "results" and powers off. Cases:
+# every case on the results port and powers off. The results port is the
+# virtio port "results", or the UART named by "results=" on the command line
+# (a board without virtio). Cases:
 #   run:ARG            micom ARG on a line left at 9600 7E1, canonical, echo
 #   stale:LETTER:ARG   the same, but another process holds the line open, sends
 #                      LETTER and waits until its answer sits unread in the
 #                      line's input before micom ARG starts
-# Writes to the UART's scratch register mark where each micom run begins (the
-# case number) and ends (the number + 0x80), so the host can find the run in
-# qemu's register trace.
+#   slot:N:ARG         micom ARG on whatever /dev/ttySN is, standing at
+#                      /dev/ttyS2 (N=2: /dev/ttyS2 as the board numbered it)
+# Writes to the UART's scratch register mark where each run or stale case's
+# micom begins (the case number) and ends (the number + 0x80), so the host can
+# find the run in qemu's register trace.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
-exec >/dev/kmsg 2>&1  # until the virtio console is up
 
-for m in $(cat /lib/modules/load-order); do
-  insmod /lib/modules/$m.ko || echo "guest: insmod $m failed"
-done
-
-results=
-for i in $(seq 100); do
-  for p in /sys/class/virtio-ports/*; do
-    [ "$(cat $p/name 2>/dev/null)" = results ] && [ -c /dev/${p##*/} ] && results=/dev/${p##*/}
+if [ -n "$results" ]; then
+  results=/dev/$results
+  exec >/dev/console 2>&1
+  stty -F $results raw -echo
+else
+  exec >/dev/kmsg 2>&1  # until the virtio console is up
+  for m in $(cat /lib/modules/load-order); do
+    insmod /lib/modules/$m.ko || echo "guest: insmod $m failed"
   done
-  [ -n "$results" ] && [ -c /dev/hvc0 ] && break
-  sleep 0.1
-done
-if [ -c /dev/hvc0 ]; then
-  exec >/dev/hvc0 2>&1
-  dmesg  # what the kernel said before its console was up
+  for i in $(seq 100); do
+    for p in /sys/class/virtio-ports/*; do
+      [ "$(cat $p/name 2>/dev/null)" = results ] && [ -c /dev/${p##*/} ] && results=/dev/${p##*/}
+    done
+    [ -n "$results" ] && [ -c /dev/hvc0 ] && break
+    sleep 0.1
+  done
+  if [ -c /dev/hvc0 ]; then
+    exec >/dev/hvc0 2>&1
+    dmesg  # what the kernel said before its console was up
+  fi
+  [ -n "$results" ] || { echo "guest: no results port"; poweroff -f; }
 fi
-[ -n "$results" ] || { echo "guest: no results port"; poweroff -f; }
-echo boot >>$results
+# Held open to the end: the last close waits until the port has sent it all.
+exec 4>>$results
+echo boot >&4
 
 tty=/dev/ttyS2
 
@@ -42,19 +52,49 @@ uart_line() {
   grep '^2:' /proc/tty/driver/serial
 }
 
-# The UART's scratch register, by its I/O port.
-scratch_port=$((0x$(uart_line | sed -n 's/.* port:\([0-9A-Fa-f]*\).*/\1/p') + 7))
-
+# Writes to ttyS2's scratch register, through I/O ports or memory as the
+# driver reaches the UART. Found on first use: a board without a UART at
+# ttyS2 runs no marked cases.
 mark() {
-  printf "\\$(printf %o $1)" | dd of=/dev/port bs=1 seek=$scratch_port 2>/dev/null
+  if [ -z "$scratch" ]; then
+    s=/sys/class/tty/ttyS2
+    if [ "$(cat $s/io_type)" = 0 ]; then
+      scratch="port $(($(cat $s/port) + 7))"
+    else
+      scratch="mem $(($(cat $s/iomem_base) + (7 << $(cat $s/iomem_reg_shift))))"
+    fi
+  fi
+  case $scratch in
+  port*) printf "\\$(printf %o $1)" | dd of=/dev/port bs=1 seek=${scratch#port } 2>/dev/null ;;
+  mem*) devmem ${scratch#mem } 8 $1 ;;
+  esac
 }
 
 uart_rx() {
   uart_line | sed -n 's/.* rx:\([0-9]*\).*/\1/p'
 }
 
+# The device and driver behind ttySN, as sysfs names them.
+device_of() {  # N
+  device=$(readlink /sys/class/tty/ttyS$1/device)
+  driver=$(readlink /sys/class/tty/ttyS$1/device/driver)
+  echo "${device##*/} ${driver##*/}"
+}
+
 prior_line() {  # [-echo]
   stty -F $tty sane 9600 cs7 parenb -parodd -cstopb icanon ${1:-echo}
+}
+
+# micom ARG, its status left in $status.
+micom_run() {  # ARG
+  timeout 20 /bin/micom "$1" >/tmp/out 2>/tmp/err
+  status=$?
+}
+
+micom_report() {
+  echo "status $status"
+  sed 's/^/out /' /tmp/out
+  sed 's/^/err /' /tmp/err
 }
 
 # Runs micom ARG between the two marks of case N and reports it.
@@ -62,24 +102,31 @@ run_micom() {  # N ARG
   before=$(stty -g -F $tty)
   uart_before=$(uart_line)
   mark $1
-  timeout 20 /bin/micom "$2" >/tmp/out 2>/tmp/err
-  status=$?
+  micom_run "$2"
   mark $(($1 | 128))
   {
+    echo "device $(device_of 2)"
     echo "stty-before $before"
     echo "stty-after $(stty -g -F $tty)"
     echo "uart-before $uart_before"
     echo "uart-after $(uart_line)"
-    echo "status $status"
-    sed 's/^/out /' /tmp/out
-    sed 's/^/err /' /tmp/err
-  } >>$results
+    micom_report
+  } >&4
+}
+
+# Every port of the driver, as "serial-N LINE" and "device-N DEVICE DRIVER".
+report_ports() {
+  grep '^[0-9]*:' /proc/tty/driver/serial | while read -r line; do
+    n=${line%%:*}
+    echo "serial-$n $line"
+    echo "device-$n $(device_of $n)"
+  done >&4
 }
 
 n=0
 for c in $(echo "$cases" | tr , ' '); do
   n=$((n + 1))
-  echo "case $n $c" >>$results
+  echo "case $n $c" >&4
   case $c in
   run:*)
     prior_line
@@ -95,14 +142,24 @@ for c in $(echo "$cases" | tr , ' '); do
       [ $(uart_rx) -ge $((rx + 4)) ] && break
       sleep 0.1
     done
-    echo "stale-received $(($(uart_rx) - rx))" >>$results
+    echo "stale-received $(($(uart_rx) - rx))" >&4
     run_micom $n "${rest#*:}"
     exec 3<&-
     ;;
+  slot:*)
+    rest=${c#slot:}
+    slot=${rest%%:*}
+    [ $slot = 2 ] || mount --bind /dev/ttyS$slot $tty
+    report_ports
+    micom_run "${rest#*:}"
+    micom_report >&4
+    [ $slot = 2 ] || umount $tty
+    ;;
   *)
-    echo "error unknown case" >>$results
+    echo "error unknown case" >&4
     ;;
   esac
 done
-echo "done" >>$results
+echo "done" >&4
+exec 4>&-
 poweroff -f

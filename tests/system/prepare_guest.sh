@@ -1,16 +1,18 @@
 #!/bin/sh
 # Gets what the system tests boot: Debian's stock kernel for the guest's
-# architecture (only vmlinuz and the virtio modules the guest loads, never
-# installed on this machine) and an initramfs with busybox, the micom under
-# test and its shared libraries.
+# architecture (only vmlinuz, the virtio modules the guest loads and, for
+# armhf, the Orange Pi PC's device tree; never installed on this machine) and
+# an initramfs with busybox, the micom under test and its shared libraries.
 #
 #   prepare_guest.sh ARCH CACHE_DIR MICOM OUT_DIR      (ARCH: amd64 or armhf)
 #
-# Installs qemu, busybox-static and cpio with apt-get when missing. armhf
-# packages are looked up with a private apt state in CACHE_DIR, so this
-# machine's own apt setup is left alone. Leaves OUT_DIR/vmlinuz and
-# OUT_DIR/initramfs.gz. Exits 77 (the tests skip) when the packages or the
-# kernel cannot be had, 1 on any other failure.
+# Installs qemu, busybox-static, cpio, (amd64) xz-utils and (armhf)
+# device-tree-compiler with apt-get when missing. armhf packages are looked up
+# with a private apt state in CACHE_DIR, so this machine's own apt setup is
+# left alone. Leaves OUT_DIR/initramfs.gz and the kernel: OUT_DIR/vmlinux for
+# amd64 (the ELF image inside vmlinuz), OUT_DIR/vmlinuz and OUT_DIR/board.dtb
+# for armhf. Exits 77 (the tests skip) when the packages or the kernel cannot
+# be had, 1 on any other failure.
 set -eu
 
 arch=$1
@@ -27,8 +29,8 @@ skip() {
 }
 
 case $arch in
-amd64) qemu_package=qemu-system-x86 kernel_meta=linux-image-amd64 ;;
-armhf) qemu_package=qemu-system-arm kernel_meta=linux-image-armmp ;;
+amd64) host_packages="qemu-system-x86 xz-utils" kernel_meta=linux-image-amd64 ;;
+armhf) host_packages="qemu-system-arm device-tree-compiler" kernel_meta=linux-image-armmp ;;
 *) echo "prepare_guest: unknown architecture $arch" >&2; exit 1 ;;
 esac
 
@@ -55,7 +57,7 @@ guest_apt() {
 }
 
 missing=
-for p in $qemu_package busybox-static cpio; do
+for p in $host_packages busybox-static cpio; do
   dpkg-query -W -f='${Status}' $p 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
@@ -95,13 +97,21 @@ download() {
     skip "cannot download $*: Debian's package archive is not reachable"
 }
 
-if [ "$(cat "$cache/kernel/package" 2>/dev/null)" != "$package" ]; then
+# The SoC board's device tree ships in the armhf kernel package.
+board_dtb=
+[ "$arch" = armhf ] && board_dtb=sun8i-h3-orangepi-pc.dtb
+
+# Unpacked again for a new kernel, and for a cache filled before the board's
+# device tree was part of it.
+if [ "$(cat "$cache/kernel/package" 2>/dev/null)" != "$package" ] ||
+  { [ -n "$board_dtb" ] && [ ! -f "$cache/kernel/$board_dtb" ]; }; then
   rm -rf "$cache/kernel"
   if [ "$arch" = amd64 ]; then download "$package"; else download "$package" busybox-static; fi
   deb=$(ls "$cache/download"/linux-image-*.deb)
   version=${package#linux-image-}
   dpkg-deb -c "$deb" >"$cache/download/contents"
   members="./boot/vmlinuz-$version"
+  [ -n "$board_dtb" ] && members="$members ./usr/lib/linux-image-$version/$board_dtb"
   for m in $modules; do
     members="$members $(sed -n "s|.* \(\./lib/modules/$version/kernel/.*/$m\.ko\)$|\1|p" "$cache/download/contents")"
   done
@@ -116,10 +126,24 @@ if [ "$(cat "$cache/kernel/package" 2>/dev/null)" != "$package" ]; then
     echo $m >>"$cache/kernel/modules/load-order"
   done
   if [ "$arch" = armhf ]; then
+    mv "$cache/unpacked/usr/lib/linux-image-$version/$board_dtb" "$cache/kernel/"
     dpkg-deb --fsys-tarfile "$cache/download"/busybox-static_*.deb | tar -x -O ./bin/busybox >"$cache/kernel/busybox"
   fi
   rm -rf "$cache/unpacked" "$cache/download"
   echo "$package" >"$cache/kernel/package"
+fi
+
+# qemu boots the x86 kernel's ELF image by its PVH entry: the guest is spared
+# seconds of unpacking itself under TCG. It is the xz stream in vmlinuz that
+# unpacks to an ELF file.
+if [ "$arch" = amd64 ] && [ ! -f "$cache/kernel/vmlinux" ]; then
+  for at in $(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$cache/kernel/vmlinuz" | cut -d: -f1); do
+    tail -c +$((at + 1)) "$cache/kernel/vmlinuz" | xz -dc --single-stream >"$cache/kernel/vmlinux.new" 2>/dev/null &&
+      [ "$(head -c 4 "$cache/kernel/vmlinux.new" | tail -c 3)" = ELF ] && break
+    rm -f "$cache/kernel/vmlinux.new"
+  done
+  [ -f "$cache/kernel/vmlinux.new" ] || { echo "prepare_guest: no ELF kernel image in vmlinuz" >&2; exit 1; }
+  mv "$cache/kernel/vmlinux.new" "$cache/kernel/vmlinux"
 fi
 
 # The initramfs, rebuilt every time: micom changes between runs.
@@ -142,5 +166,7 @@ cp "$here/guest_init.sh" "$root/init"
 chmod 755 "$root/init" "$root/bin/micom" "$root/bin/busybox"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/initramfs.gz.new"
 mv "$out/initramfs.gz.new" "$out/initramfs.gz"
-cp "$cache/kernel/vmlinuz" "$out/vmlinuz"
+if [ "$arch" = amd64 ]; then cp "$cache/kernel/vmlinux" "$out/vmlinux"; else cp "$cache/kernel/vmlinuz" "$out/vmlinuz"; fi
+# A copy: the tests edit it as the board's vendor would.
+[ -n "$board_dtb" ] && cp "$cache/kernel/$board_dtb" "$out/board.dtb"
 rm -rf "$root"
