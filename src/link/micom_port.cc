@@ -26,7 +26,10 @@ bool held_exclusively(int fd) {
 
 std::optional<micom_port> micom_port_open_path(const char* path) {
   micom_port port;
-  port.fd = open(path, O_RDWR);
+  // Never the controlling terminal: run as a session leader (setsid, a
+  // service), the tool would take the line, and its exit would hang the line
+  // up under every other program holding it and drop its modem lines.
+  port.fd = open(path, O_RDWR | O_NOCTTY);
   if (port.fd < 0) return std::nullopt;
 
   std::memset(&port.saved, 0, sizeof port.saved);

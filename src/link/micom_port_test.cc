@@ -112,6 +112,26 @@ TEST(MicomPortOpen, FailsWhenTheDeviceIsMissingOrNoWorkingTerminal) {
   rmdir(directory);
 }
 
+TEST_F(MicomPortTest, ASessionLeaderDoesNotTakeTheLineAsItsControllingTerminal) {
+  static const char* path;
+  path = line.path.c_str();
+  pid_t run = fork();
+  ASSERT_GE(run, 0);
+  if (run == 0) {
+    // A new session has no controlling terminal, as under setsid or a service.
+    if (setsid() < 0) _exit(2);
+    std::optional<micom_port> port = micom_port_open_path(path);
+    if (!port) _exit(3);
+    bool controlling = open("/dev/tty", O_RDWR) >= 0;
+    micom_port_close(*port);
+    _exit(controlling ? 4 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(run, &status, 0), run);
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "4: the line became the run's controlling terminal";
+}
+
 TEST_F(MicomPortTest, ALineClaimedExclusivelyByAnotherProgramIsNotOpened) {
   int exclusive = 0;
   if (ioctl(line.observer, TIOCGEXCL, &exclusive) != 0) GTEST_SKIP() << "TIOCGEXCL is not available (user-mode emulation)";

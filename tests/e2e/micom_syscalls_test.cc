@@ -76,7 +76,7 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   Trace t = trace_micom("v", &r);
   ASSERT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00})) << r.log;
   ASSERT_FALSE(t.fd.empty()) << "no open of /dev/ttyS2";
-  EXPECT_EQ(t.open_flags, "O_RDWR");
+  EXPECT_EQ(t.open_flags, "O_RDWR|O_NOCTTY");
   const std::string io = "ioctl(" + t.fd + ", ";
 
   long get = find(t, io + "TCGETS");

@@ -88,6 +88,7 @@ SimRun sim_spawn(const std::vector<std::string>& sim_args) {
     execv(args[0], args.data());
     _exit(127);
   }
+  setpgid(run.pid, run.pid);  // as the child does, whichever comes first
   close(out[1]);
   close(err[1]);
   run.out_fd = out[0];
@@ -129,9 +130,9 @@ SimResult sim_finish(SimRun* run, int timeout_ms) {
   while (p[0].fd >= 0 || p[1].fd >= 0) {
     long left = end - now_ms();
     if (left <= 0 && !killed) {
-      std::vector<std::string> child = lines_starting(read_file(run->log_path), "child pid=");
-      if (!child.empty()) kill(std::atoi(child[0].c_str() + 10), SIGKILL);
-      kill(run->pid, SIGKILL);
+      // The whole group: a micom started by a shell under the sim would
+      // otherwise outlive the test.
+      kill(-run->pid, SIGKILL);
       killed = true;
       end = now_ms() + 5000;
       continue;
@@ -151,7 +152,7 @@ SimResult sim_finish(SimRun* run, int timeout_ms) {
     }
   }
   int status = 0;
-  if (killed) kill(run->pid, SIGKILL);
+  if (killed) kill(-run->pid, SIGKILL);
   waitpid(run->pid, &status, 0);
   r.seconds = (now_ms() - start) / 1000.0;
   r.status = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -10,7 +10,11 @@
 #                      line's input before micom ARG starts
 #   slot:N:ARG         micom ARG on whatever /dev/ttySN is, standing at
 #                      /dev/ttyS2 (N=2: /dev/ttyS2 as the board numbered it)
-# Writes to the UART's scratch register mark where each run or stale case's
+#   leader:ARG         the same as run:ARG, but another process holds the line
+#                      open while micom runs in a session of its own (setsid,
+#                      as a service is started); reports whether the holder's
+#                      descriptor still works afterwards
+# Writes to the UART's scratch register mark where each run, stale or leader case's
 # micom begins (the case number) and ends (the number + 0x80), so the host can
 # find the run in qemu's register trace.
 /bin/busybox --install -s /bin
@@ -87,7 +91,7 @@ prior_line() {  # [-echo]
 
 # micom ARG, its status left in $status.
 micom_run() {  # ARG
-  timeout 20 /bin/micom "$1" >/tmp/out 2>/tmp/err
+  timeout 20 $launch /bin/micom "$1" >/tmp/out 2>/tmp/err
   status=$?
 }
 
@@ -154,6 +158,17 @@ for c in $(echo "$cases" | tr , ' '); do
     micom_run "${rest#*:}"
     micom_report >&4
     [ $slot = 2 ] || umount $tty
+    ;;
+  leader:*)
+    # Had micom taken the line as its controlling terminal, its exit as a
+    # session leader would hang the line up under the holder.
+    exec 3<>$tty
+    prior_line
+    launch=setsid
+    run_micom $n "${c#leader:}"
+    launch=
+    if stty -g <&3 >/dev/null 2>&1; then echo "holder-after open" >&4; else echo "holder-after hung-up" >&4; fi
+    exec 3<&-
     ;;
   *)
     echo "error unknown case" >&4

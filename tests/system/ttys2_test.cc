@@ -180,16 +180,16 @@ class BurstReply : public GuestSuite<BurstReply<M>> {
     BurstReply::boot({M::machine,
                       std::string("burst-") + M::name,
                       {"--reply", "V=000D13FF", "--reply", "W=A1A2A3A4"},
-                      "run:v,run:h,run:r,stale:W:v,slot:" + std::to_string(M::no_uart_slot) + ":v",
+                      "run:v,run:h,run:r,stale:W:v,slot:" + std::to_string(M::no_uart_slot) + ":v,leader:v",
                       M::device_tree()});
   }
 };
 TYPED_TEST_SUITE(BurstReply, Machines, MachineName);
 
-// Three command bytes from micom, W from the process holding the line in
-// the stale case, nothing from the slot with no UART.
+// The command bytes from micom, W from the process holding the line in the
+// stale case, nothing from the slot with no UART.
 TYPED_TEST(BurstReply, Ttys2IsTheUartOfTheSim) {
-  expect_ttys2_reaches_the_sim<TypeParam>(this->outcome(), {'V', 'H', 'R', 'W', 'V'});
+  expect_ttys2_reaches_the_sim<TypeParam>(this->outcome(), {'V', 'H', 'R', 'W', 'V', 'V'});
 }
 
 TYPED_TEST(BurstReply, V_RawReplyComesThroughTheDriver) {
@@ -254,6 +254,17 @@ TYPED_TEST(BurstReply, SlotWithNoUartAtTtys2FailsTheOpen) {
   }
   ASSERT_TRUE(c.fields.count("serial-" + std::to_string(TypeParam::no_uart_slot)));
   expect_open_failed(c);
+}
+
+// Another process holds the line while micom runs in a session of its own,
+// as a service does: micom's exit leaves the holder's line working.
+TYPED_TEST(BurstReply, SessionLeaderLeavesTheLineWorkingForItsOtherHolder) {
+  const guest_case& c = this->guest(6);
+  ASSERT_EQ(c.name, "leader:v");
+  expect_output(c, {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"});
+  EXPECT_EQ(c.fields.at("holder-after"), "open") << "micom's exit hung the line up";
+  expect_one_framed_byte<TypeParam>(this->wire(6), 'V');
+  expect_line_left_as_found<TypeParam>(c, this->wire(6), kIcanon | kEcho);
 }
 
 // The sim sends the reply one byte at a time, 0.3 s apart: longer than the
