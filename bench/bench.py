@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """What one `micom v` costs against micom-sim, beside the least a program can
 do (floor.cc) and beside a pyserial script (peer.py). Start it with bench/run,
 which builds what this needs; it prints the tables and writes bench/results.md."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The least a program can do for one V exchange: open the line, make it raw,
 // write the command byte, read the four reply bytes, exit. No settings saved
 // or restored, no RTS, no output. The benchmark measures micom against it.

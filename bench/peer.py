@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """One V exchange with the MICOM, as a user would script it with pyserial
 instead of running micom: open at 57600 8N1, RTS clear, write, RTS set,
 read four bytes, print them in hex."""

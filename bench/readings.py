@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Figures out of what /proc, strace -c and GNU time print."""
 
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 import unittest
 
 from readings import labelled_number, schedstat_cpu_ns, stat_cpu_ticks, strace_counts

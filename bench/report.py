@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The benchmark's figures as Markdown tables."""
 
 from stats import minus, ratio

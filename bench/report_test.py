@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 import unittest
 
 from report import ratio_section, wait_section

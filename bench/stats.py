@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Medians, spreads and the differences and ratios between them."""
 
 import math

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // stopwatch RESULT COMMAND [ARGS...]
 // Runs COMMAND (a path, no search) and writes to RESULT how many nanoseconds
 // passed from just before its spawn to just after it was reaped. Runs inside

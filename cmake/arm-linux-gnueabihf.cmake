@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The board: 32-bit ARM, hard-float, with Debian's cross toolchain.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)

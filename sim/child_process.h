@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starting the command under test and reporting how it ended.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dev_namespace.h"
 
 #include <cerrno>

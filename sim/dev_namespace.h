@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private /dev for the command: the sim's own mount namespace, with a
 // fresh tmpfs on /dev and a pseudo-terminal slave standing at /dev/ttyS2.
 // The host's /dev is never touched; everything goes when the processes do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line settings the sim starts the line from, and their text in the log.
 #pragma once
 

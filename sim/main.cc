@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // micom-sim: stands in for the board's microcontroller so that micom can be
 // run and checked on any Linux machine.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the simulated MICOM answers to each command byte, and when.
 // Knows nothing about the transport: the pty and socket loops feed it the
 // bytes they receive and write out the chunks it says are due.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "micom_behaviour.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MICOM on a pseudo-terminal master, with the command under test on the
 // slave at /dev/ttyS2 in the sim's private /dev.
 #pragma once

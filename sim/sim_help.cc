@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim_help.h"
 
 const char kSimHelp[] = R"HELP(NAME

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text of micom-sim --help.
 #pragma once
 

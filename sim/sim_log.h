@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sim's event log: one event per line, flushed at once so a test can
 // follow it while the command runs.
 #pragma once

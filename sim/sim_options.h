@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // micom-sim's command line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim_signals.h"
 
 #include <initializer_list>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sim takes SIGINT, SIGTERM, SIGHUP and SIGCHLD through a descriptor so
 // its poll loop sees them between bytes, never in the middle of a write.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MICOM on a unix stream socket, for a UART whose far end is a socket
 // (an emulator's serial chardev connects to it).
 #pragma once

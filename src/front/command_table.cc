@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "front/command_table.h"
 
 #include <cstring>

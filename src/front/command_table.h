@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The five commands, each named by a letter in either case.
 #pragma once
 

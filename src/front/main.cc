@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // micom: sends one command letter to the board's microcontroller and prints
 // its reply.
 #include <cstdio>

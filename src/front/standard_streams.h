@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the run needs of its standard descriptors and standard output.
 #pragma once
 

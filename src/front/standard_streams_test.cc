@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "front/standard_streams.h"
 
 #include <fcntl.h>

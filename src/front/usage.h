@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two lines shown for a missing or unknown command.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/line_restore_on_signal.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps a run that a signal ends (Ctrl-C, a script's timeout, a closed
 // console, a reader of its output that has gone) from leaving the line raw.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/micom_exchange.h"
 
 #include <poll.h>

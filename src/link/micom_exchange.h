@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One command byte out to the microcontroller, up to four reply bytes back.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial line to the microcontroller, held for the length of one run.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/micom_port.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bad arguments never touch the device; whatever else stands at /dev/ttyS2
 // than a working line is reported, and nothing is sent there.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line's settings during the exchange and after it, and input left on
 // the line before the run.
 #include <gtest/gtest.h>

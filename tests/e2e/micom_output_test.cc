@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard output that cannot be written, a reader that leaves, and standard
 // descriptors closed at start: the exchange and the line come out whole, and
 // the status tells what was lost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What an operator sees for each command, against the default and chosen replies.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // micom-sim on its own, with plain shell commands in place of micom.
 #include <gtest/gtest.h>
 

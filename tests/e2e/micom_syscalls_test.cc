@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The order of micom's system calls on the line, as strace sees them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A firmware that hangs up, stays silent or answers late, and a run stopped
 // by a signal while it waits.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running micom-sim (and micom under it) from a test, and reading its log.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pseudo-terminal standing in for the microcontroller's line in tests.
 #pragma once
 

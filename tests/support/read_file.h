@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole files as text, for tests that read logs, traces and reports.
 #pragma once
 

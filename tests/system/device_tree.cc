@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device_tree.h"
 
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board's device tree, edited before a boot as the board's vendor edits
 // the SoC's: nodes enabled, aliases that fix the ttyS numbers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Child processes of the system tests (the sim, qemu), each with a hard limit.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "guest_boot.h"
 
 #include <fcntl.h>

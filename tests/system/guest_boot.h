@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One boot of the test guest: Debian's stock kernel under qemu, with a 16550
 // wired to micom-sim that the 8250 driver is to make ttyS2, running a list of
 // micom cases and powering off.

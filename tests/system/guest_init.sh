@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: MIT
 # /init of the test guest. Runs micom on /dev/ttyS2 (a 16550 port of the 8250
 # driver) for each case named in "cases=" on the kernel command line, reports
 # every case on the results port and powers off. The results port is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "guest_report.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The guest's report of its micom runs, as written to its "results" port:
 //   boot
 //   case N NAME

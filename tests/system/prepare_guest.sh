@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Gets what the system tests boot: Debian's stock kernel for the guest's
 # architecture (only vmlinuz, the virtio modules the guest loads and, for
 # armhf, the Orange Pi PC's device tree; never installed on this machine) and

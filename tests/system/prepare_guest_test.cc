@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // prepare_guest.sh where Debian's archive cannot be reached: the system tests
 // must be skipped with a reason, not failed and not passed.
 #include <sys/stat.h>

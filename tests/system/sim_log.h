@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What micom-sim's log says the simulated microcontroller received.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // micom on the 8250 driver's /dev/ttyS2 in a booted Debian kernel, judged from
 // the guest's report (micom's output and status, the line's settings, the
 // driver's counters, which device ttyS2 is), from qemu's trace of the UART's

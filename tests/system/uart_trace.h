@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the guest's driver did to the 16550's registers, read back from qemu's
 // trace of the UART's register accesses: serial_read and serial_write events
 // for a port-mapped or PCI UART, memory_region_ops_read and _write events

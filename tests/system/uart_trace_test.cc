@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "uart_trace.h"
 
 #include <gtest/gtest.h>
