@@ -17,8 +17,10 @@ static bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
-static bool write_file(const char* path, const std::string& text) {
-  int fd = open(path, O_WRONLY | O_CLOEXEC);
+// Writes text to path, opened with O_WRONLY | O_CLOEXEC | extra_flags (O_CREAT
+// | O_EXCL for a new file, made 0666 less the umask).
+static bool write_file(const char* path, const std::string& text, int extra_flags = 0) {
+  int fd = open(path, O_WRONLY | O_CLOEXEC | extra_flags, 0666);
   if (fd < 0) return false;
   bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   close(fd);
@@ -42,17 +44,9 @@ static bool unshare_mounts(std::string* error) {
   return true;
 }
 
-static bool write_new_file(const char* path, const std::string& text) {
-  int fd = open(path, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
-  return ok;
-}
-
 static bool bind_node(const std::string& from, const char* to, std::string* error) {
   // An empty regular file to bind the node onto.
-  if (!write_new_file(to, "") || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
+  if (!write_file(to, "", O_CREAT | O_EXCL) || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
     return fail(error, std::string("cannot bind ") + to);
   }
   return true;
@@ -73,7 +67,7 @@ static bool make_device_node(DeviceNode device, const std::string& slave, std::s
       made = mkdir(node, 0755) == 0;
       break;
     case DeviceNode::file:
-      made = write_new_file(node, "x\n");
+      made = write_file(node, "x\n", O_CREAT | O_EXCL);
       break;
     case DeviceNode::null:
       return bind_node("/dev/null", node, error);
