@@ -170,22 +170,6 @@ SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<st
   return sim_finish(&run, timeout_ms);
 }
 
-std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
-  std::vector<std::string> found;
-  for (const std::string& line : split(text, '\n')) {
-    if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
-  }
-  return found;
-}
-
-std::vector<int> logged_bytes(const std::string& log, const std::string& tag) {
-  std::vector<int> bytes;
-  for (const std::string& line : lines_starting(log, tag + " 0x")) {
-    bytes.push_back(static_cast<int>(std::strtol(line.c_str() + tag.size() + 1, nullptr, 16)));
-  }
-  return bytes;
-}
-
 std::string logged_line(const std::string& log, const std::string& when) {
   std::vector<std::string> found = lines_starting(log, "line " + when + ": ");
   return found.empty() ? "" : found.front().substr(("line " + when + ": ").size());

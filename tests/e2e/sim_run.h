@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "read_file.h"
+#include "sim_log_reading.h"
 
 struct SimRun {  // a started sim; sim_finish reaps it and removes its log
   pid_t pid = -1;
@@ -69,12 +70,6 @@ SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<st
 // A new empty file under /tmp, e.g. for a log or a trace.
 std::string temp_path(const char* what);
 
-
-// Lines of a log (or any text) that start with prefix.
-std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix);
-
-// The byte values of the log's "rx 0x.." or "tx 0x.." events.
-std::vector<int> logged_bytes(const std::string& log, const std::string& tag);
 
 // The settings text of "line before: ...", "line during: ..." or "line after: ..." ("" if absent).
 std::string logged_line(const std::string& log, const std::string& when);

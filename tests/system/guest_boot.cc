@@ -12,7 +12,7 @@
 
 #include "guarded_process.h"
 #include "read_file.h"
-#include "sim_log.h"
+#include "sim_log_reading.h"
 
 namespace {
 
@@ -249,7 +249,7 @@ guest_outcome run_guest(const guest_setup& setup) {
   std::string trace = read_file(out.dir + "/trace.log");
   out.uart = setup.machine == guest_machine::orangepi_pc ? parse_mmio_trace(trace, kH3Uart2Base, kH3UartRegShift)
                                                           : parse_serial_trace(trace);
-  out.sim_received = sim_received_bytes(read_file(out.dir + "/sim.log"));
+  out.sim_received = logged_bytes(read_file(out.dir + "/sim.log"), "rx");
   if (!out.report.done) {
     if (out.error.empty()) out.error = "the guest did not get through its cases";
     out.error += "; its console:\n" + tail(read_file(out.dir + "/console.log"), 3000);

@@ -36,7 +36,7 @@ struct guest_outcome {
   double seconds = 0;  // qemu's run, boot to power-off
   guest_report report;
   std::vector<uart_access> uart;        // the sim's UART's register accesses, boot to power-off
-  std::vector<unsigned> sim_received;  // the bytes that reached micom-sim
+  std::vector<int> sim_received;  // the bytes that reached micom-sim
 };
 
 // Prepares the kernel and initramfs, then boots. An x86_64 guest runs with

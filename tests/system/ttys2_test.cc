@@ -163,7 +163,7 @@ std::optional<guest_outcome> GuestSuite<Suite>::outcome_;
 // Every run's /dev/ttyS2 is the UART wired to the sim, and the sim got the
 // bytes sent.
 template <typename M>
-void expect_ttys2_reaches_the_sim(const guest_outcome& boot, const std::vector<unsigned>& received) {
+void expect_ttys2_reaches_the_sim(const guest_outcome& boot, const std::vector<int>& received) {
   for (const guest_case& c : boot.report.cases) {
     if (c.fields.count("device")) {
       EXPECT_EQ(c.fields.at("device"), M::ttys2_device) << c.name;
@@ -309,7 +309,7 @@ TEST_F(MisnumberedBoard, Uart2ComesUpAsTtyS1) {
 
 TEST_F(MisnumberedBoard, MicomOnTheEmptyTtyS2FailsTheOpenAndSendsNothing) {
   expect_open_failed(guest(1));
-  EXPECT_EQ(outcome().sim_received, std::vector<unsigned>{});
+  EXPECT_EQ(outcome().sim_received, std::vector<int>{});
 }
 
 }  // namespace
