@@ -8,8 +8,6 @@
 
 namespace {
 
-const std::string kVersionOut = "SEND V TO MICOM\nREAD DATA(0x01)\nREAD DATA(0x00)\nREAD DATA(0x02)\nREAD DATA(0x00)\n";
-
 std::string usage() {
   std::string name = micom_argv0();
   return name + " argument error !!!\n" + name + " usage : " + name + " S/V/H/R/W/\n";
@@ -56,7 +54,7 @@ TEST(MicomDevice, ARegularFileAtTheDevicePathIsLeftAsItWas) {
 
 TEST(MicomDevice, ASymlinkToTheLineIsTheLine) {
   SimResult r = sim_run({"--device", "link"}, micom_with({"v"}));
-  EXPECT_EQ(r.out, kVersionOut);
+  EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
 }

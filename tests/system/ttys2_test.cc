@@ -172,6 +172,9 @@ void expect_ttys2_reaches_the_sim(const guest_outcome& boot, const std::vector<i
   EXPECT_EQ(boot.sim_received, received);
 }
 
+// What micom prints for V's reply in the burst boots.
+const lines kBurstV = {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"};
+
 // The sim answers at once, the whole reply in one write.
 template <typename M>
 class BurstReply : public GuestSuite<BurstReply<M>> {
@@ -196,7 +199,7 @@ TYPED_TEST(BurstReply, Ttys2IsTheUartOfTheSim) {
 TYPED_TEST(BurstReply, V_RawReplyComesThroughTheDriver) {
   const guest_case& c = this->guest(1);
   ASSERT_EQ(c.name, "run:v");
-  expect_output(c, {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"});
+  expect_output(c, kBurstV);
   EXPECT_EQ(counter_delta(c, "tx"), 1);
   EXPECT_EQ(counter_delta(c, "rx"), 4);
 }
@@ -211,24 +214,22 @@ TYPED_TEST(BurstReply, V_LineIsLeftAsFound) {
 
 // H and R have no reply: the restore follows the write at once, while the
 // byte may still be leaving the UART.
-TYPED_TEST(BurstReply, H_SendsAndReadsNothingAndRestoresOnceTheByteIsOut) {
-  const guest_case& c = this->guest(2);
-  ASSERT_EQ(c.name, "run:h");
-  expect_output(c, {"SEND H TO MICOM"});
+template <typename M>
+void expect_sent_alone_and_restored_once_out(const guest_case& c, const uart_run& wire, char letter) {
+  ASSERT_EQ(c.name, std::string("run:") + static_cast<char>(letter + 0x20));
+  expect_output(c, {std::string("SEND ") + letter + " TO MICOM"});
   EXPECT_EQ(counter_delta(c, "tx"), 1);
-  expect_one_framed_byte<TypeParam>(this->wire(2), 'H');
-  expect_restore_after_the_byte_left(this->wire(2));
-  expect_line_left_as_found<TypeParam>(c, this->wire(2), kIcanon | kEcho);
+  expect_one_framed_byte<M>(wire, letter);
+  expect_restore_after_the_byte_left(wire);
+  expect_line_left_as_found<M>(c, wire, kIcanon | kEcho);
+}
+
+TYPED_TEST(BurstReply, H_SendsAndReadsNothingAndRestoresOnceTheByteIsOut) {
+  expect_sent_alone_and_restored_once_out<TypeParam>(this->guest(2), this->wire(2), 'H');
 }
 
 TYPED_TEST(BurstReply, R_SendsAndReadsNothingAndRestoresOnceTheByteIsOut) {
-  const guest_case& c = this->guest(3);
-  ASSERT_EQ(c.name, "run:r");
-  expect_output(c, {"SEND R TO MICOM"});
-  EXPECT_EQ(counter_delta(c, "tx"), 1);
-  expect_one_framed_byte<TypeParam>(this->wire(3), 'R');
-  expect_restore_after_the_byte_left(this->wire(3));
-  expect_line_left_as_found<TypeParam>(c, this->wire(3), kIcanon | kEcho);
+  expect_sent_alone_and_restored_once_out<TypeParam>(this->guest(3), this->wire(3), 'R');
 }
 
 // Another process holds the line open and has W's answer waiting unread in
@@ -237,7 +238,7 @@ TYPED_TEST(BurstReply, StaleInputAtOpenIsNotTakenForTheReply) {
   const guest_case& c = this->guest(4);
   ASSERT_EQ(c.name, "stale:W:v");
   ASSERT_EQ(c.fields.at("stale-received"), "4") << "W's answer had not arrived before micom started";
-  expect_output(c, {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"});
+  expect_output(c, kBurstV);
   expect_one_framed_byte<TypeParam>(this->wire(4), 'V');
   // No echo: the holder would echo the stale bytes to the sim.
   expect_line_left_as_found<TypeParam>(c, this->wire(4), kIcanon);
@@ -262,7 +263,7 @@ TYPED_TEST(BurstReply, SlotWithNoUartAtTtys2FailsTheOpen) {
 TYPED_TEST(BurstReply, SessionLeaderLeavesTheLineWorkingForItsOtherHolder) {
   const guest_case& c = this->guest(6);
   ASSERT_EQ(c.name, "leader:v");
-  expect_output(c, {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"});
+  expect_output(c, kBurstV);
   EXPECT_EQ(c.fields.at("holder-after"), "open") << "micom's exit hung the line up";
   expect_one_framed_byte<TypeParam>(this->wire(6), 'V');
   expect_line_left_as_found<TypeParam>(c, this->wire(6), kIcanon | kEcho);
