@@ -64,6 +64,7 @@ struct uart_run {
   uart_line before;  // as at the start mark
   uart_line after;   // as at the end mark
   std::vector<uart_sent_byte> sent;
+  std::vector<unsigned> msr_reads;  // the modem status as the driver read it
 };
 
 // Replays the accesses from the start of the trace and cuts out the run of mark.
