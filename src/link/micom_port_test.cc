@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -169,18 +170,32 @@ class SecondRunTest : public MicomPortTest {
   }
 };
 
-TEST_F(SecondRunTest, WaitsForTheFirstAndSavesWhatItPutBack) {
-  micom_port first = open_port();
-  pid_t second = start_second_run(first);
-  ASSERT_GT(second, 0);
-  usleep(300000);
-  int status = 0;
-  EXPECT_EQ(waitpid(second, &status, WNOHANG), 0) << "the second run did not wait";
-  micom_port_close(first);
-  ASSERT_EQ(waitpid(second, &status, 0), second);
-  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "4: the second run saved the first one's raw settings";
-  expect_same_settings(prior, line_settings(line));
+// The holder: another run, or a terminal program that locks the line.
+TEST_F(SecondRunTest, WaitsForTheHolderOfTheLineAndSavesWhatItPutBack) {
+  for (bool holder_is_a_run : {true, false}) {
+    SCOPED_TRACE(holder_is_a_run ? "another run" : "a program holding a flock");
+    micom_port first;
+    if (holder_is_a_run) {
+      first = open_port();
+    } else {
+      first.fd = open(line.path.c_str(), O_RDWR | O_NOCTTY);
+      ASSERT_EQ(flock(first.fd, LOCK_EX), 0);
+    }
+    pid_t second = start_second_run(first);
+    ASSERT_GT(second, 0);
+    usleep(300000);
+    int status = 0;
+    EXPECT_EQ(waitpid(second, &status, WNOHANG), 0) << "the second run did not wait";
+    if (holder_is_a_run) {
+      micom_port_close(first);
+    } else {
+      close(first.fd);
+    }
+    ASSERT_EQ(waitpid(second, &status, 0), second);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "4: the second run saved the first one's raw settings";
+    expect_same_settings(prior, line_settings(line));
+  }
 }
 
 TEST_F(SecondRunTest, StoppedWhileWaitingItChangesNothing) {
