@@ -33,6 +33,7 @@ struct SimOptions {
   std::string log_path;     // empty: standard error
   std::string socket_path;  // set: serve a unix socket instead of running a command
   std::vector<std::string> command;
+  bool summary = false;     // one line on standard error at the end: received, sent, where the log is
   bool help = false;
 };
 

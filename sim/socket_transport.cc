@@ -28,10 +28,8 @@ static int listen_at(const std::string& path, std::string* error) {
 }
 
 // Bytes out; false once the peer is gone.
-static bool send_bytes(int conn, const std::vector<unsigned char>& bytes, const char* tag, SimLog* log) {
-  if (send(conn, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return false;
-  for (unsigned char b : bytes) log_event(log, "%s 0x%02x t=%.3f", tag, b, log_seconds(*log));
-  return true;
+static bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
+  return send(conn, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
 // Waits for the listening socket or the connection; returns the signal that
@@ -55,12 +53,16 @@ static int serve(const SimOptions& o, int listener, int sigfd, SimLog* log) {
     conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   }
   log_event(log, "connected t=%.3f", log_seconds(*log));
-  if (!o.stale.empty() && !send_bytes(conn, o.stale, "stale", log)) return 0;
+  if (!o.stale.empty()) {
+    if (!send_bytes(conn, o.stale)) return 0;
+    for (unsigned char b : o.stale) log_event(log, "stale 0x%02x t=%.3f", b, log_seconds(*log));
+  }
   MicomState state;
   for (;;) {
     for (auto chunk = micom_take_due(o.micom, &state, monotonic_ms()); !chunk.empty();
          chunk = micom_take_due(o.micom, &state, monotonic_ms())) {
-      if (!send_bytes(conn, chunk, "tx", log)) return 0;
+      if (!send_bytes(conn, chunk)) return 0;
+      log_sent(log, chunk);
     }
     int r = wait_ready(conn, sigfd, micom_next_due_in(o.micom, state, monotonic_ms()));
     if (r != 0) return r < 0 ? 2 : 128 + r;
@@ -71,7 +73,7 @@ static int serve(const SimOptions& o, int listener, int sigfd, SimLog* log) {
       return 0;
     }
     for (ssize_t i = 0; i < got; ++i) {
-      log_event(log, "rx 0x%02x t=%.3f", buf[i], log_seconds(*log));
+      log_received(log, buf[i], "");
       micom_received(o.micom, &state, buf[i], monotonic_ms());
     }
   }
@@ -89,6 +91,7 @@ int run_socket_session(const SimOptions& o, SimLog* log) {
   log_event(log, "listening path=%s", o.socket_path.c_str());
   int code = serve(o, listener, sigfd, log);
   if (code > 128) log_event(log, "exit signal=%d", code - 128);
+  if (o.summary) print_summary(*log, o.log_path);
   unlink(o.socket_path.c_str());
   return code;
 }
