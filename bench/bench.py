@@ -21,6 +21,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NATIVE = os.path.join(ROOT, "build", "native")
 ARM_MICOM = os.path.join(ROOT, "build", "armhf", "micom")
 TOOLS = os.path.join(ROOT, "build", "bench")
+STATIC = os.path.join(TOOLS, "static")
 RESULTS = os.path.join(ROOT, "bench", "results.md")
 
 RUNS = 300
@@ -35,13 +36,14 @@ def fail(message):
 
 
 def snapshot_binaries():
-    """Copies micom and micom-sim beside the bench tools, so that a rebuild of
-    the tree while this runs cannot swap a binary in the middle of it."""
+    """Copies micom (dynamic and static) and micom-sim beside the bench tools,
+    so that a rebuild of the tree while this runs cannot swap a binary in the
+    middle of it."""
     copies = {}
-    for name in ("micom", "micom-sim"):
+    for name, built in (("micom", NATIVE), ("micom-sim", NATIVE), ("micom-static", STATIC)):
         copies[name] = os.path.join(TOOLS, name)
-        shutil.copy2(os.path.join(NATIVE, name), copies[name])
-    return copies["micom"], copies["micom-sim"]
+        shutil.copy2(os.path.join(built, name.replace("-static", "")), copies[name])
+    return copies["micom"], copies["micom-static"], copies["micom-sim"]
 
 
 def spawn(argv, stdout, stderr):
@@ -170,7 +172,7 @@ def machine():
 
 
 def main():
-    micom, sim = snapshot_binaries()
+    micom, micom_static, sim = snapshot_binaries()
     stopwatch = os.path.join(TOOLS, "stopwatch")
     floor = os.path.join(TOOLS, "floor")
     peer = os.path.join(ROOT, "bench", "peer.py")
@@ -178,6 +180,7 @@ def main():
         ("baseline: `/bin/true`", ["/bin/true"], ""),
         ("floor: `bench/floor.cc`, static", [floor], ""),
         ("`micom v`", [micom, "v"], MICOM_OUTPUT),
+        ("`micom v`, static as on the board", [micom_static, "v"], MICOM_OUTPUT),
         ("peer: `bench/peer.py`, pyserial", ["/usr/bin/python3", peer], "01 00 02 00\n"),
     ]
     names = [c[0] for c in contenders]
@@ -206,16 +209,19 @@ def main():
         "",
     ]
     lines += report.wall_section(names, whole, alone, RUNS)
-    lines += report.ratio_section(["micom / floor", "peer / micom"], [(2, 1), (3, 2)], whole, alone)
+    lines += report.ratio_section(["micom / floor", "micom static / floor", "peer / micom"], [(2, 1), (3, 1), (4, 2)],
+                                 whole, alone)
     lines += report.wait_section(wait[0], wait[1], wait[2], os.sysconf("SC_CLK_TCK"), wait[3], wait[4])
     lines += report.syscall_section(names, [c[0] for c in calls], [c[1] for c in calls])
     lines += report.memory_section([
         ("`micom`, native (`build/native`)", rss[names[2]], size(micom), "RelWithDebInfo: dynamic, with debug info"),
+        ("`micom`, static (`build/bench/static`)", rss[names[3]], size(micom_static),
+         "MinSizeRel, linked static as on the board, not stripped"),
         ("`micom`, ARM (`build/armhf`)", None, arm_size,
          "static, stripped; RSS not measurable here: under qemu-arm only qemu's own shows"
          if arm_size else "not built"),
         ("floor", rss[names[1]], size(floor), "static, `g++ -static -O2`, not stripped"),
-        ("peer", rss[names[3]], size(peer), "the script; runs on /usr/bin/python3 with pyserial"),
+        ("peer", rss[names[4]], size(peer), "the script; runs on /usr/bin/python3 with pyserial"),
     ])
     text = "\n".join(lines) + "\n"
     print(text)

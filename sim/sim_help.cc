@@ -7,6 +7,7 @@ const char kSimHelp[] = R"HELP(NAME
 SYNOPSIS
     micom-sim [OPTIONS] -- COMMAND [ARGS...]
     micom-sim [REPLY OPTIONS] --socket PATH
+    micom-sim [REPLY OPTIONS] --pty-link PATH
 
 DESCRIPTION
     Runs COMMAND in a private mount namespace whose /dev is a fresh tmpfs
@@ -56,6 +57,7 @@ DESCRIPTION
     t=..."), answers on it the same way and exits 0 when the peer closes
     ("peer closed t=..."). Only the reply options,
     --stale (sent as soon as the peer connects) and --log apply there.
+    --pty-link works the same way on a pseudo-terminal.
 
 OPTIONS
     --reply L=HEX[,HEX...]
@@ -99,6 +101,10 @@ OPTIONS
                       claims it for itself does
     --log FILE        write the log to FILE instead of standard error
     --socket PATH     serve a unix socket instead of running a command
+    --pty-link PATH   the same on a new pseudo-terminal whose slave is linked
+                      at PATH, for an emulator's serial chardev on a host tty
+                      (qemu's -chardev serial,path=PATH); the session ends
+                      once the peer, having sent something, closes the slave
     --summary         end with one line on standard error saying what was
                       received and sent (see above)
     --help            this text

@@ -105,19 +105,20 @@ static bool apply_valued(const std::string& name, const std::string& value, SimO
       *error = "--prior wants pty-default or cooked-9600-7e1, got '" + value + "'";
       return false;
     }
-  } else {  // --log, --socket
+  } else {  // --log, --socket, --pty-link
     if (value.empty()) {
       *error = name + " wants a path";
       return false;
     }
     (name == "--log" ? o->log_path : o->socket_path) = value;
+    if (name == "--pty-link") o->socket_is_pty_link = true;
   }
   return true;
 }
 
 static bool is_valued(const std::string& name) {
   for (const char* n : {"--reply", "--gap", "--delay", "--hangup-after", "--read-error-after", "--device", "--stale",
-                         "--prior", "--log", "--socket"}) {
+                         "--prior", "--log", "--socket", "--pty-link"}) {
     if (name == n) return true;
   }
   return false;

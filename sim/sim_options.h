@@ -32,6 +32,7 @@ struct SimOptions {
   bool hangup_closes_only = false;  // the hang-up closes the master alone: reads fail with EIO
   std::string log_path;     // empty: standard error
   std::string socket_path;  // set: serve a unix socket instead of running a command
+  bool socket_is_pty_link = false;  // --pty-link: socket_path is a link to a pseudo-terminal slave instead
   std::vector<std::string> command;
   bool summary = false;     // one line on standard error at the end: received, sent, where the log is
   bool help = false;

@@ -69,6 +69,11 @@ TEST(SimOptions, SocketModeTakesNoCommandAndOnlyTheReplyOptions) {
   EXPECT_FALSE(parse({"--hangup-after", "1", "--socket", "/tmp/u.sock"}).ok);
   EXPECT_FALSE(parse({"--device", "none", "--socket", "/tmp/u.sock"}).ok);
   EXPECT_FALSE(parse({"--exclusive", "--socket", "/tmp/u.sock"}).ok);
+  p = parse({"--reply", "S=01", "--pty-link", "/tmp/uart"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.o.socket_path, "/tmp/uart");
+  EXPECT_TRUE(p.o.socket_is_pty_link);
+  EXPECT_FALSE(parse({"--pty-link", "/tmp/uart", "--", "true"}).ok);
 }
 
 TEST(SimOptions, HelpNeedsNothingElse) {

@@ -2,10 +2,14 @@
 #include "socket_transport.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "sim_signals.h"
@@ -27,9 +31,28 @@ static int listen_at(const std::string& path, std::string* error) {
   return fd;
 }
 
+// A new pseudo-terminal whose slave is linked at path; its master, or -1.
+// The sim holds the slave open too until the peer has sent something: the
+// master of a slave nobody holds reads as hung up.
+static int pty_linked_at(const std::string& path, int* own_slave, std::string* error) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const char* slave = master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ? nullptr : ptsname(master);
+  if (slave) *own_slave = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (!slave || *own_slave < 0 || symlink(slave, path.c_str()) != 0) {
+    *error = "cannot link a pseudo-terminal at " + path + ": " + std::strerror(errno);
+    if (master >= 0) close(master);
+    return -1;
+  }
+  termios raw;
+  tcgetattr(*own_slave, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(*own_slave, TCSANOW, &raw);
+  return master;
+}
+
 // Bytes out; false once the peer is gone.
 static bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
-  return send(conn, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  return write(conn, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 // Waits for the listening socket or the connection; returns the signal that
@@ -45,13 +68,19 @@ static int wait_ready(int fd, int sigfd, long timeout) {
   return 0;
 }
 
-static int serve(const SimOptions& o, int listener, int sigfd, SimLog* log) {
+static int accept_peer(int listener, int sigfd) {
   int conn = -1;
   while (conn < 0) {
     int r = wait_ready(listener, sigfd, -1);
-    if (r != 0) return r < 0 ? 2 : 128 + r;
+    if (r != 0) return r < 0 ? -2 : -128 - r;
     conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   }
+  return conn;
+}
+
+// own_slave: the sim's own hold on a pseudo-terminal's slave, let go once
+// the peer has shown itself, so that its close reads as the end; else -1.
+static int serve(const SimOptions& o, int conn, int own_slave, int sigfd, SimLog* log) {
   log_event(log, "connected t=%.3f", log_seconds(*log));
   if (!o.stale.empty()) {
     if (!send_bytes(conn, o.stale)) return 0;
@@ -67,7 +96,11 @@ static int serve(const SimOptions& o, int listener, int sigfd, SimLog* log) {
     int r = wait_ready(conn, sigfd, micom_next_due_in(o.micom, state, monotonic_ms()));
     if (r != 0) return r < 0 ? 2 : 128 + r;
     unsigned char buf[64];
-    ssize_t got = recv(conn, buf, sizeof buf, 0);
+    ssize_t got = read(conn, buf, sizeof buf);
+    if (got > 0 && own_slave >= 0) {
+      close(own_slave);
+      own_slave = -1;
+    }
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
       log_event(log, "peer closed t=%.3f", log_seconds(*log));
       return 0;
@@ -83,13 +116,19 @@ int run_socket_session(const SimOptions& o, SimLog* log) {
   sigset_t old_mask;
   int sigfd = open_signal_fd(&old_mask);
   std::string error;
-  int listener = sigfd < 0 ? -1 : listen_at(o.socket_path, &error);
+  int own_slave = -1;
+  int listener = sigfd < 0                ? -1
+                 : o.socket_is_pty_link ? pty_linked_at(o.socket_path, &own_slave, &error)
+                                          : listen_at(o.socket_path, &error);
   if (listener < 0) {
     std::fprintf(stderr, "micom-sim: %s\n", sigfd < 0 ? "cannot take signals" : error.c_str());
     return 2;
   }
+  // A peer gone while a reply is written ends the session, not the sim.
+  signal(SIGPIPE, SIG_IGN);
   log_event(log, "listening path=%s", o.socket_path.c_str());
-  int code = serve(o, listener, sigfd, log);
+  int conn = o.socket_is_pty_link ? listener : accept_peer(listener, sigfd);
+  int code = conn < 0 ? -conn : serve(o, conn, own_slave, sigfd, log);
   if (code > 128) log_event(log, "exit signal=%d", code - 128);
   if (o.summary) print_summary(*log, o.log_path);
   unlink(o.socket_path.c_str());

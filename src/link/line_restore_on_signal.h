@@ -5,11 +5,12 @@
 
 #include <termios.h>
 
-// Until stopped, every catchable signal whose default is to end the process
+// From here every catchable signal whose default is to end the process
 // raises RTS, puts `saved` back on `fd` once its output has left, closes it
 // and ends the process by the same signal. A signal the caller ignores stays
 // ignored; stop and continue signals keep their defaults.
 void restore_line_on_signal(int fd, const termios& saved);
 
-// Gives those signals back their earlier actions.
+// Once the saved settings are back: those signals end the process as by
+// default, with nothing left to put back.
 void stop_restoring_line_on_signal();

@@ -2,6 +2,7 @@
 #include "link/micom_port.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -30,13 +31,20 @@ std::optional<micom_port> micom_port_open_path(const char* path) {
   // Never the controlling terminal: run as a session leader (setsid, a
   // service), the tool would take the line, and its exit would hang the line
   // up under every other program holding it and drop its modem lines.
-  port.fd = open(path, O_RDWR | O_NOCTTY);
+  port.fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (port.fd < 0) return std::nullopt;
 
-  std::memset(&port.saved, 0, sizeof port.saved);
+  // Non-blocking was for the open alone: with -clocal on the line and no
+  // carrier from the microcontroller, a blocking open waits forever. The
+  // exchange's reads block, timed by VTIME.
+  // Runs on one line take turns: a second run waits at the lock, before it
+  // saves anything, and so saves what the first one put back. The kernel
+  // drops the lock however a run ends.
   // Settings that cannot be read mean no working line: a plain file, a null
   // device, or a ttyS slot with no UART behind it. Nothing may be sent there.
-  if (tcgetattr(port.fd, &port.saved) != 0 || held_exclusively(port.fd)) {
+  std::memset(&port.saved, 0, sizeof port.saved);
+  if (fcntl(port.fd, F_SETFL, 0) != 0 || flock(port.fd, LOCK_EX) != 0 || tcgetattr(port.fd, &port.saved) != 0 ||
+      held_exclusively(port.fd)) {
     close(port.fd);
     return std::nullopt;
   }
@@ -53,8 +61,8 @@ void micom_port_close(const micom_port& port) {
   // After H or R the command byte may still be leaving the UART; the saved
   // speed must not take over halfway through it.
   tcsetattr(port.fd, TCSADRAIN, &port.saved);
-  close(port.fd);
   stop_restoring_line_on_signal();
+  close(port.fd);
 }
 
 termios micom_raw_settings(const termios& saved) {

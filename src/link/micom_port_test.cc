@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "link/line_restore_on_signal.h"
 #include "link/micom_exchange.h"
 #include "pty_line.h"
 
@@ -142,6 +144,79 @@ TEST_F(MicomPortTest, ALineClaimedExclusivelyByAnotherProgramIsNotOpened) {
   ASSERT_EQ(ioctl(line.observer, TIOCNXCL), 0);
   micom_port port = open_port();
   micom_port_close(port);
+}
+
+// Two runs on one line, as a monitoring script's and an operator's.
+class SecondRunTest : public MicomPortTest {
+ protected:
+  // Forks a run that opens the line and closes it again at once; it ends with
+  // 0 when the settings it saved were the ones found before the first run
+  // (canonical), 4 when they were the first run's raw ones, 3 when the open
+  // failed.
+  pid_t start_second_run(const micom_port& first) {
+    pid_t run = fork();
+    if (run == 0) {
+      // A separate process: it shares neither the first run's descriptor
+      // (nor so its lock) nor its guard.
+      close(first.fd);
+      stop_restoring_line_on_signal();
+      std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
+      if (!port) _exit(3);
+      const bool saved_what_was_found = port->saved.c_lflag & ICANON;
+      micom_port_close(*port);
+      _exit(saved_what_was_found ? 0 : 4);
+    }
+    return run;
+  }
+};
+
+// The holder: another run, or a terminal program that locks the line.
+TEST_F(SecondRunTest, WaitsForTheHolderOfTheLineAndSavesWhatItPutBack) {
+  for (bool holder_is_a_run : {true, false}) {
+    SCOPED_TRACE(holder_is_a_run ? "another run" : "a program holding a flock");
+    micom_port first;
+    if (holder_is_a_run) {
+      first = open_port();
+    } else {
+      first.fd = open(line.path.c_str(), O_RDWR | O_NOCTTY);
+      ASSERT_EQ(flock(first.fd, LOCK_EX), 0);
+    }
+    pid_t second = start_second_run(first);
+    ASSERT_GT(second, 0);
+    usleep(300000);
+    int status = 0;
+    EXPECT_EQ(waitpid(second, &status, WNOHANG), 0) << "the second run did not wait";
+    if (holder_is_a_run) {
+      micom_port_close(first);
+    } else {
+      close(first.fd);
+    }
+    ASSERT_EQ(waitpid(second, &status, 0), second);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "4: the second run saved the first one's raw settings";
+    expect_same_settings(prior, line_settings(line));
+  }
+}
+
+TEST_F(SecondRunTest, StoppedWhileWaitingItChangesNothing) {
+  micom_port first = open_port();
+  const termios during = line_settings(line);
+  // The first run's reply, not yet read.
+  ASSERT_EQ(write(line.far_end, "\x01\x02", 2), 2);
+  for (int i = 0; i < 1000 && bytes_waiting(line) != 2; ++i) usleep(5000);
+  ASSERT_EQ(bytes_waiting(line), 2);
+  pid_t second = start_second_run(first);
+  ASSERT_GT(second, 0);
+  usleep(300000);
+  ASSERT_EQ(kill(second, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(second, &status, 0), second);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(bytes_waiting(line), 2) << "the waiting run discarded the first one's reply";
+  expect_same_settings(during, line_settings(line));
+  micom_port_close(first);
+  expect_same_settings(prior, line_settings(line));
 }
 
 TEST(MicomPortSettings, SettingsFoundAreReplacedWhole) {

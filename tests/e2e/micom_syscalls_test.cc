@@ -77,15 +77,27 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   Trace t = trace_micom("v", &r);
   ASSERT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00})) << r.log;
   ASSERT_FALSE(t.fd.empty()) << "no open of /dev/ttyS2";
-  EXPECT_EQ(t.open_flags, "O_RDWR|O_NOCTTY");
+  // Non-blocking for the open alone, which then never waits for carrier.
+  EXPECT_EQ(t.open_flags, "O_RDWR|O_NOCTTY|O_NONBLOCK");
   const std::string io = "ioctl(" + t.fd + ", ";
 
+  long blocking = find(t, "fcntl(" + t.fd + ", F_SETFL, ");
+  long lock = find(t, "flock(" + t.fd + ", LOCK_EX)");
   long get = find(t, io + "TCGETS");
+  long guard = find(t, "rt_sigaction(");
   long flush = find(t, io + "TCFLSH, TCIFLUSH");
   long set = find(t, io + "TCSETS, ");  // at once: nothing of the run's own is leaving yet
-  EXPECT_GE(get, 0);
+  ASSERT_GE(blocking, 0) << "the line's reads are left non-blocking";
+  ASSERT_GE(lock, 0) << "no lock on the line";
+  ASSERT_GE(get, 0);
+  ASSERT_GE(guard, 0);
   ASSERT_GE(flush, 0);
   ASSERT_GE(set, 0);
+  EXPECT_EQ(t.calls[blocking].find("O_NONBLOCK"), std::string::npos) << t.calls[blocking];
+  EXPECT_LT(blocking, get);
+  EXPECT_LT(lock, get) << "the settings must be saved only once the run has the line";
+  EXPECT_LT(get, guard) << "the guard is armed before there is anything to put back";
+  EXPECT_LT(guard, flush);
   EXPECT_LT(get, set);
   EXPECT_LT(flush, set) << "the input must be flushed before the raw settings apply";
   // A pseudo-terminal reports CREAD whatever was asked for; the request shows it.
@@ -114,6 +126,13 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   EXPECT_GT(restore, first_read) << "the saved settings must go back before the close";
   EXPECT_EQ(t.calls[restore].rfind(io + "TCSETSW, ", 0), 0u) << "the restore must wait for the output: " << t.calls[restore];
   EXPECT_EQ(find(t, "write(" + t.fd + ", ", command + 1), -1) << "only one byte goes out";
+
+  // The guard sets each signal in one call, without looking first, and is
+  // not taken down: once the line is back there is nothing left to guard.
+  for (long i = guard; i >= 0; i = find(t, "rt_sigaction(", i + 1)) {
+    EXPECT_EQ(t.calls[i].find(", NULL, "), std::string::npos) << t.calls[i];
+  }
+  EXPECT_EQ(find(t, "rt_sigaction(", restore), -1) << "signal actions changed after the restore";
 }
 
 TEST_F(MicomSyscalls, HAndRDoNotReadTheLine) {

@@ -141,4 +141,51 @@ TEST(MicomWait, KilledOutrightTheLineStaysAsTheExchangeSetIt) {
   EXPECT_NE(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }
 
+// A monitoring script polling S while an operator asks for V: each run waits
+// for the other, so each prints exactly its own reply. The replies go out a
+// byte at a time, so that runs that did not take turns would share them.
+TEST(MicomWait, TwoRunsAtOnceTakeTurnsAndEachGetsItsOwnReply) {
+  const int rounds = 10;
+  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "5", "--reply", "S=0A0B0C0D"},
+                        micom_in_shell("out=$(mktemp -d) && for i in $(seq " + std::to_string(rounds) +
+                                           "); do timeout 10 \"$@\" s >$out/s & timeout 10 \"$@\" v >$out/v;"
+                                           " wait; cat $out/s $out/v; done; rm -r $out",
+                                       {}),
+                        120000);
+  SCOPED_TRACE(r.log);
+  std::string expected;
+  for (int i = 0; i < rounds; ++i) expected += expected_stdout('S', {0x0A, 0x0B, 0x0C, 0x0D}) + expected_stdout('V', kVersion);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.status, 0);
+  // A run that saved another's exchange settings as found would leave them.
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+}
+
+// V behind an S the firmware never answers: the V run waits at the line,
+// then, once the S run is stopped, completes on the settings it put back.
+TEST(MicomWait, ARunWaitingBehindASilentOneCompletesOnceThatOneIsStopped) {
+  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--reply", "S="},
+                        micom_in_shell(R"(out=$(mktemp -d)
+until_within_20s() {
+  tries=0
+  until eval "$1"; do
+    tries=$((tries + 1)); [ $tries -lt 400 ] || { echo "$2"; return; }
+    sleep 0.05
+  done
+}
+"$@" s >/dev/null & first=$!
+until_within_20s '! flock -n /dev/ttyS2 true' "the S run never held the line"
+"$@" v >$out/v & second=$!
+until_within_20s 'grep -q -- "-> FLOCK .* $second " /proc/locks' "the V run never waited"
+kill $first; wait $first; echo "first=$?"
+wait $second; echo "second=$?"
+cat $out/v; rm -r $out)",
+                                       {}),
+                        60000);
+  SCOPED_TRACE(r.log);
+  EXPECT_EQ(r.out, "first=143\nsecond=0\n" + expected_stdout('V', kVersion));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+}
+
 }  // namespace

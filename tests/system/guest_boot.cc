@@ -39,9 +39,10 @@ std::string tail(const std::string& text, std::size_t n) {
   return text.size() > n ? "..." + text.substr(text.size() - n) : text;
 }
 
-bool is_socket(const std::string& path) {
+// The sim's end of the UART is up: its socket, or its link to a pseudo-terminal.
+bool sim_listens(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+  return lstat(path.c_str(), &st) == 0 && (S_ISSOCK(st.st_mode) || S_ISLNK(st.st_mode));
 }
 
 // Runs prepare_guest.sh; sets out->skip or out->error when it cannot.
@@ -68,8 +69,11 @@ void prepare(guest_machine machine, const std::string& dir, guest_outcome* out) 
   }
 }
 
-std::vector<std::string> qemu_command(guest_machine machine, const std::string& dir, const std::string& accel,
-                                      const std::string& socket, const std::string& cases) {
+std::vector<std::string> qemu_command(const guest_setup& setup, const std::string& dir, const std::string& accel,
+                                      const std::string& socket) {
+  const guest_machine machine = setup.machine;
+  const std::string& cases = setup.cases;
+  const std::string uart = (setup.no_carrier ? "serial,id=uart,path=" : "socket,id=uart,path=") + socket;
   std::vector<std::string> c;
   if (machine == guest_machine::orangepi_pc) {
     // The machine's shape (4 cores, 1 GiB) is fixed; maxcpus=1 boots in a
@@ -80,20 +84,20 @@ std::vector<std::string> qemu_command(guest_machine machine, const std::string& 
             "-kernel", dir + "/vmlinuz", "-dtb", dir + "/board.dtb", "-initrd", dir + "/initramfs.gz",
             "-append", "console=ttyS0,115200 " + kKernelArgs + " iomem=relaxed maxcpus=1 results=ttyS3 cases=" + cases,
             "-serial", "file:" + dir + "/console.log", "-serial", "null",
-            "-chardev", "socket,id=uart,path=" + socket, "-serial", "chardev:uart",
+            "-chardev", uart, "-serial", "chardev:uart",
             "-serial", "file:" + dir + "/results.txt",
             // qemu's serial_* events do not tell the four UARTs apart; these carry the address.
             "-trace", "memory_region_ops_read", "-trace", "memory_region_ops_write", "-D", dir + "/trace.log"};
   }
   if (machine == guest_machine::x86_64) {
     c = {"qemu-system-x86_64", "-accel", accel, "-M", "pc",
-         "-chardev", "socket,id=uart,path=" + socket,
+         "-chardev", uart,
          "-device", "isa-serial,iobase=0x3e8,irq=4,chardev=uart"};
   } else {
     // The 8250 driver numbers the card's ports ttyS0 to ttyS3; the others stay unconnected.
     c = {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15",
          "-chardev", "null,id=port0", "-chardev", "null,id=port1", "-chardev", "null,id=port3",
-         "-chardev", "socket,id=uart,path=" + socket,
+         "-chardev", uart,
          "-device", "pci-serial-4x,chardev1=port0,chardev2=port1,chardev3=uart,chardev4=port3"};
   }
   // The x86 kernel is its ELF image, booted by the PVH entry (see prepare_guest.sh).
@@ -118,12 +122,12 @@ enum class boot_end { powered_off, no_sign_of_life, failed };
 pid_t start_sim(const guest_setup& setup, const std::string& socket, guest_outcome* out) {
   std::vector<std::string> argv = {MICOM_SIM_BINARY};
   argv.insert(argv.end(), setup.sim_args.begin(), setup.sim_args.end());
-  argv.insert(argv.end(), {"--socket", socket, "--log", out->dir + "/sim.log"});
+  argv.insert(argv.end(), {setup.no_carrier ? "--pty-link" : "--socket", socket, "--log", out->dir + "/sim.log"});
   pid_t pid = start_process(argv, out->dir + "/sim.out", &out->error);
   if (pid < 0) return -1;
   double start = monotonic_seconds();
   int status;
-  while (!is_socket(socket)) {
+  while (!sim_listens(socket)) {
     bool ended = process_ended(pid, &status);
     if (ended || monotonic_seconds() - start > kSimStartLimitS) {
       if (!ended) kill_process(pid);
@@ -175,7 +179,7 @@ boot_end boot(const guest_setup& setup, const std::string& accel, const std::str
   pid_t sim = start_sim(setup, socket, out);
   if (sim < 0) return boot_end::failed;
   out->accel = accel;
-  std::vector<std::string> qemu_argv = qemu_command(setup.machine, out->dir, accel, socket, setup.cases);
+  std::vector<std::string> qemu_argv = qemu_command(setup, out->dir, accel, socket);
   pid_t qemu = start_process(qemu_argv, out->dir + "/qemu.log", &out->error);
   boot_end end = qemu > 0 ? watch_qemu(qemu, accel == "kvm", out) : boot_end::failed;
   // The sim ends when qemu hangs up; it gets a moment for that.

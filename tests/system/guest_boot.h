@@ -26,6 +26,10 @@ struct guest_setup {
   std::string cases;                  // the guest's case list, comma-separated (see guest_init.sh)
   // orangepi_pc: set in a copy of the board's device tree before the boot
   std::vector<dt_property> board_device_tree;
+  // The UART's far end a host pseudo-terminal instead of a socket: qemu then
+  // asks that for the modem lines, which it cannot give, and the UART reads
+  // no carrier (nor CTS, DSR, RI).
+  bool no_carrier = false;
 };
 
 struct guest_outcome {

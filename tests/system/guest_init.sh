@@ -15,7 +15,9 @@
 #                      open while micom runs in a session of its own (setsid,
 #                      as a service is started); reports whether the holder's
 #                      descriptor still works afterwards
-# Writes to the UART's scratch register mark where each run, stale or leader case's
+#   nocarrier:ARG      the same as run:ARG, with -clocal on the line, as a getty
+#                      or `stty -clocal` leaves it
+# Writes to the UART's scratch register mark where each run, stale, leader or nocarrier case's
 # micom begins (the case number) and ends (the number + 0x80), so the host can
 # find the run in qemu's register trace.
 /bin/busybox --install -s /bin
@@ -170,6 +172,11 @@ for c in $(echo "$cases" | tr , ' '); do
     launch=
     if stty -g <&3 >/dev/null 2>&1; then echo "holder-after open" >&4; else echo "holder-after hung-up" >&4; fi
     exec 3<&-
+    ;;
+  nocarrier:*)
+    prior_line
+    stty -F $tty -clocal
+    run_micom $n "${c#nocarrier:}"
     ;;
   *)
     echo "error unknown case" >&4

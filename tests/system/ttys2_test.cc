@@ -17,6 +17,7 @@ namespace {
 
 // The guest leaves the line at 9600 7E1, canonical, before each run.
 constexpr unsigned long kIcanon = 0x2, kEcho = 0x8;
+constexpr unsigned long kClocal = 0x800;
 
 using lines = std::vector<std::string>;
 
@@ -289,6 +290,37 @@ TYPED_TEST(GappedReply, S_ReplyArrivingByteByByteIsCollectedInOrder) {
   expect_ttys2_reaches_the_sim<TypeParam>(this->outcome(), {'S'});
   expect_one_framed_byte<TypeParam>(this->wire(1), 'S');
   expect_line_left_as_found<TypeParam>(c, this->wire(1), kIcanon | kEcho);
+}
+
+// The MICOM drives no carrier detect, and the line lacks CLOCAL (a getty
+// once ran on the port, or someone ran `stty -clocal`).
+template <typename M>
+class NoCarrier : public GuestSuite<NoCarrier<M>> {
+ protected:
+  static void SetUpTestSuite() {
+    guest_setup setup = {M::machine, std::string("no-carrier-") + M::name, {"--reply", "V=000D13FF"}, "nocarrier:v",
+                         M::device_tree()};
+    setup.no_carrier = true;
+    NoCarrier::boot(setup);
+  }
+};
+TYPED_TEST_SUITE(NoCarrier, Machines, MachineName);
+
+// A run whose open waited for carrier would never start its exchange.
+TYPED_TEST(NoCarrier, V_CompletesWithoutWaitingForCarrierAndLeavesMinusClocal) {
+  const guest_case& c = this->guest(1);
+  ASSERT_EQ(c.name, "nocarrier:v");
+  // Else the test proves nothing: the line lacked CLOCAL, and the UART read no carrier.
+  EXPECT_EQ(stty_field(c.fields.at("stty-before"), 2) & kClocal, 0u);
+  const std::string& modem = c.fields.at("uart-before");
+  EXPECT_EQ(modem.find("|CD"), std::string::npos) << modem;
+  EXPECT_EQ(modem.find(" CD"), std::string::npos) << modem;
+  const uart_run wire = this->wire(1);
+  ASSERT_FALSE(wire.msr_reads.empty()) << "the driver never read the modem status during the run";
+  for (unsigned msr : wire.msr_reads) EXPECT_EQ(msr & uart_msr_dcd, 0u) << "MSR " << msr;
+  expect_output(c, kBurstV);
+  expect_one_framed_byte<TypeParam>(wire, 'V');
+  EXPECT_EQ(c.fields.at("stty-after"), c.fields.at("stty-before"));
 }
 
 // The H3 board with UART2 enabled but no serial2 alias, as a vendor tree

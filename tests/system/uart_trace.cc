@@ -90,7 +90,7 @@ void follow(const std::vector<uart_access>& run, std::size_t sent, uart_sent_byt
 }  // namespace
 
 uart_run uart_run_of(const std::vector<uart_access>& accesses, unsigned mark) {
-  uart_run run{false, {0, 0}, {0, 0}, {}};
+  uart_run run{false, {0, 0}, {0, 0}, {}, {}};
   std::vector<uart_access> inside;  // the run's accesses
   std::vector<std::size_t> sent_at;  // where in them each sent byte is
   registers r;
@@ -112,6 +112,7 @@ uart_run uart_run_of(const std::vector<uart_access>& accesses, unsigned mark) {
         run.sent.push_back({a.value, r.mcr, r.line, -1, -1});
         sent_at.push_back(inside.size());
       }
+      if (a.read && a.offset == uart_msr) run.msr_reads.push_back(a.value);
       inside.push_back(a);
     }
     if (!a.read) apply(&r, a);

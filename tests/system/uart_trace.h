@@ -30,9 +30,11 @@ constexpr unsigned uart_ier_dlm = 1;  // interrupt enable, or divisor high byte 
 constexpr unsigned uart_lcr = 3;
 constexpr unsigned uart_mcr = 4;
 constexpr unsigned uart_lsr = 5;
+constexpr unsigned uart_msr = 6;
 constexpr unsigned uart_scr = 7;  // scratch: the guest's marks around each micom run
 constexpr unsigned uart_lcr_dlab = 0x80;
 constexpr unsigned uart_mcr_rts = 0x02;
+constexpr unsigned uart_msr_dcd = 0x80;  // carrier detect
 constexpr unsigned uart_lsr_transmitter_empty = 0x60;  // THRE and TEMT: the last stop bit is out
 constexpr unsigned uart_mark_end = 0x80;               // a run's end mark is its start mark | this
 
@@ -62,6 +64,7 @@ struct uart_run {
   uart_line before;  // as at the start mark
   uart_line after;   // as at the end mark
   std::vector<uart_sent_byte> sent;
+  std::vector<unsigned> msr_reads;  // the modem status as the driver read it
 };
 
 // Replays the accesses from the start of the trace and cuts out the run of mark.
