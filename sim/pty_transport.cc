@@ -79,8 +79,6 @@ static void log_late_bytes(int master, SimLog* log) {
   }
 }
 
-// Answers on the master until the command ends and gives its wait status;
-// false if the loop itself failed.
 // The line's settings when the command wrote a byte, as far as the sim can
 // tell. It reads them only once the byte has come, by when the command may
 // have put back what it found (micom does so right after H and R): settings
@@ -93,10 +91,12 @@ static std::string line_during(const std::string& before, int slave, std::string
     *how = "(line settings unknown)";
     return kLineDuringUnknown;
   }
-  *how = "at " + line_state_words(t);
+  *how = now.rfind("unavailable", 0) == 0 ? "(line unavailable)" : "at " + line_state_words(t);
   return now;
 }
 
+// Answers on the master until the command ends and gives its wait status;
+// false if the loop itself failed.
 static bool serve(const SimOptions& o, const std::string& before, SimLine* line, int sigfd, pid_t child, SimLog* log,
                   int* status) {
   MicomState state;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "sim_options.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <initializer_list>
 
