@@ -49,8 +49,9 @@ DESCRIPTION
 
     With --summary the sim ends with one line on standard error, e.g.
         micom-sim: received V at 57600 8N1 raw; sent 01 00 02 00; full log in try.log
-    "(line settings unknown)" stands for "at SETTINGS" where the log says
-    unknown, and "(N times)" after a reception that came N times in a row.
+    "(line settings unknown)" or "(line unavailable)" stands for "at
+    SETTINGS" where the log says unknown or unavailable, and "(N times)"
+    follows a reception that came N times in a row.
 
     With --socket the sim listens on a unix stream socket at PATH (logging
     "listening path=PATH" once it does), accepts one connection ("connected
