@@ -56,8 +56,8 @@ DESCRIPTION
     With --socket the sim listens on a unix stream socket at PATH (logging
     "listening path=PATH" once it does), accepts one connection ("connected
     t=..."), answers on it the same way and exits 0 when the peer closes
-    ("peer closed t=..."). Only the reply options,
-    --stale (sent as soon as the peer connects) and --log apply there.
+    ("peer closed t=..."). Only the reply options, --stale (sent as soon
+    as the peer connects), --log and --summary apply there.
     --pty-link works the same way on a pseudo-terminal.
 
 OPTIONS
