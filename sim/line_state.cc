@@ -39,11 +39,24 @@ static unsigned long baud(speed_t s) {
   return s;  // an unusual code is shown as it is
 }
 
+std::string line_state_words(const termios& t) {
+  static const struct { tcflag_t size; int bits; } sizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};
+  int bits = 8;
+  for (const auto& s : sizes) {
+    if ((t.c_cflag & CSIZE) == s.size) bits = s.bits;
+  }
+  char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%lu %d%c%d %s", baud(cfgetospeed(&t)), bits, parity, (t.c_cflag & CSTOPB) ? 2 : 1,
+                (t.c_lflag & ICANON) ? "cooked" : "raw");
+  return buf;
+}
+
 std::string line_state_text(const termios& t) {
   char buf[256];
   std::snprintf(buf, sizeof buf,
-                "iflag=0x%x oflag=0x%x cflag=0x%x lflag=0x%x line=%u vmin=%u vtime=%u ispeed=%lu ospeed=%lu cc=",
-                t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line, t.c_cc[VMIN], t.c_cc[VTIME],
+                "%s iflag=0x%x oflag=0x%x cflag=0x%x lflag=0x%x line=%u vmin=%u vtime=%u ispeed=%lu ospeed=%lu cc=",
+                line_state_words(t).c_str(), t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line, t.c_cc[VMIN], t.c_cc[VTIME],
                 baud(cfgetispeed(&t)), baud(cfgetospeed(&t)));
   std::string text = buf;
   for (unsigned char c : t.c_cc) {

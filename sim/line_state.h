@@ -16,6 +16,10 @@ bool prior_line_from_name(const std::string& name, PriorLine* out);
 // Turns t, read from a new pseudo-terminal, into the named prior state.
 void prior_line_apply(PriorLine prior, termios* t);
 
-// One log field list: "iflag=0x0 oflag=0x0 cflag=0x18b1 lflag=0x8a30 line=0
-// vmin=0 vtime=1 ispeed=57600 ospeed=57600 cc=031c7f15...".
+// The settings in words: output speed, data bits, parity, stop bits and
+// "cooked" (ICANON) or "raw", e.g. "57600 8N1 raw" or "9600 7E1 cooked".
+std::string line_state_words(const termios& t);
+
+// The words, then every field: "57600 8N1 raw iflag=0x0 oflag=0x0 cflag=0x18b1
+// lflag=0x8a30 line=0 vmin=0 vtime=1 ispeed=57600 ospeed=57600 cc=031c7f15...".
 std::string line_state_text(const termios& t);

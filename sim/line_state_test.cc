@@ -17,8 +17,19 @@ TEST(LineState, TextShowsEveryFieldInHexAndSpeedsInBaud) {
   cfsetospeed(&t, B57600);
   std::string text = line_state_text(t);
   EXPECT_EQ(text.substr(0, text.find(" cc=")),
-            "iflag=0x0 oflag=0x0 cflag=0x18b1 lflag=0x8a30 line=0 vmin=0 vtime=1 ispeed=57600 ospeed=57600");
+            "57600 8N1 raw iflag=0x0 oflag=0x0 cflag=0x18b1 lflag=0x8a30 line=0 vmin=0 vtime=1 ispeed=57600 "
+            "ospeed=57600");
   EXPECT_EQ(text.size() - text.find(" cc=") - 4, 2 * sizeof t.c_cc);
+}
+
+TEST(LineState, WordsNameSpeedFrameAndMode) {
+  termios t = {};
+  prior_line_apply(PriorLine::cooked_9600_7e1, &t);
+  EXPECT_EQ(line_state_words(t), "9600 7E1 cooked");
+  t.c_cflag = CS5 | PARENB | PARODD | CSTOPB;
+  t.c_lflag = 0;
+  cfsetospeed(&t, B115200);
+  EXPECT_EQ(line_state_words(t), "115200 5O2 raw");
 }
 
 TEST(LineState, CookedPriorIsDistinctFromWhatMicomApplies) {

@@ -2,6 +2,7 @@
 // micom-sim: stands in for the board's microcontroller so that micom can be
 // run and checked on any Linux machine.
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
 
 #include "pty_transport.h"
@@ -23,10 +24,9 @@ int main(int argc, char** argv) {
   }
   SimLog log;
   log.start_ms = monotonic_ms();
-  log.out = stderr;
   if (!o.log_path.empty()) {
-    log.out = std::fopen(o.log_path.c_str(), "we");
-    if (!log.out) {
+    log.fd = open(o.log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (log.fd < 0) {
       std::perror(("micom-sim: cannot write " + o.log_path).c_str());
       return 2;
     }

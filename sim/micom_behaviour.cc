@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "micom_behaviour.h"
 
+#include <algorithm>
 #include <cstring>
 
 int micom_letter_index(unsigned char byte) {
@@ -10,9 +11,9 @@ int micom_letter_index(unsigned char byte) {
 
 MicomBehaviour micom_default_behaviour() {
   MicomBehaviour b;
-  b.reply[micom_letter_index('S')] = {0x00, 0x00, 0x00, 0x01};
-  b.reply[micom_letter_index('V')] = {0x01, 0x00, 0x02, 0x00};
-  b.reply[micom_letter_index('W')] = {0x57, 0x41, 0x4B, 0x45};
+  b.replies[micom_letter_index('S')] = {{0x00, 0x00, 0x00, 0x01}};
+  b.replies[micom_letter_index('V')] = {{0x01, 0x00, 0x02, 0x00}};
+  b.replies[micom_letter_index('W')] = {{0x57, 0x41, 0x4B, 0x45}};
   return b;
 }
 
@@ -20,8 +21,10 @@ void micom_received(const MicomBehaviour& b, MicomState* s, unsigned char byte, 
   int i = micom_letter_index(byte);
   // Once the hang-up is armed the line is about to go away: nothing more is answered.
   if (i < 0 || s->hangup_armed) return;
+  const std::vector<MicomReply>& replies = b.replies[i];
+  std::size_t turn = s->received[i]++;
   PendingAnswer a;
-  if (!b.silent) a.bytes = b.reply[i];
+  if (!b.silent && !replies.empty()) a.bytes = replies[std::min(turn, replies.size() - 1)];
   a.start_ms = now_ms;
   if (b.hangup_after >= 0) {
     if (a.bytes.size() > static_cast<std::size_t>(b.hangup_after)) a.bytes.resize(b.hangup_after);

@@ -12,8 +12,12 @@
 constexpr char kMicomLetters[] = "SVWHR";
 constexpr int kMicomLetterCount = 5;
 
+using MicomReply = std::vector<unsigned char>;
+
 struct MicomBehaviour {
-  std::vector<unsigned char> reply[kMicomLetterCount];  // indexed like kMicomLetters
+  // Indexed like kMicomLetters: the answers to successive commands with that
+  // letter, taken in turn; the last one repeats. None: no answer.
+  std::vector<MicomReply> replies[kMicomLetterCount];
   int delay_ms = 0;       // from the command byte to the first reply byte
   int gap_ms = -1;        // -1: the whole reply in one write; else one byte per write, this far apart
   bool silent = false;    // never answer anything
@@ -35,10 +39,12 @@ struct PendingAnswer {
 
 struct MicomState {
   std::deque<PendingAnswer> pending;  // answered one after the other
+  std::size_t received[kMicomLetterCount] = {};  // commands so far, per letter
   bool hangup_armed = false;          // the first command came: hang up once its cut answer is out
 };
 
-// A byte arrived at now_ms: queue its answer (if any). Bytes that are not
+// A byte arrived at now_ms: queue its answer (if any), the next of its
+// letter's replies. Bytes that are not
 // command letters are ignored, as are all bytes once a hang-up is armed.
 void micom_received(const MicomBehaviour& b, MicomState* s, unsigned char byte, long now_ms);
 

@@ -33,7 +33,7 @@ TEST(MicomBehaviour, DefaultAnswersAreFixedAndOnlyForSVW) {
 
 TEST(MicomBehaviour, DelayThenOneBytePerWriteWithTheGap) {
   MicomBehaviour b = micom_default_behaviour();
-  b.reply[micom_letter_index('S')] = {1, 2, 3, 4};
+  b.replies[micom_letter_index('S')] = {{1, 2, 3, 4}};
   b.delay_ms = 100;
   b.gap_ms = 30;
   MicomState s;
@@ -67,6 +67,19 @@ TEST(MicomBehaviour, CommandsArrivingTogetherAreAnsweredInTurn) {
   EXPECT_EQ(out[0].second, (Bytes{0, 0, 0, 1}));
   EXPECT_EQ(out[1].first, 60);
   EXPECT_EQ(out[1].second, (Bytes{1, 0, 2, 0}));
+}
+
+TEST(MicomBehaviour, SuccessiveCommandsTakeTheirLettersRepliesInTurnAndTheLastRepeats) {
+  MicomBehaviour b = micom_default_behaviour();
+  b.replies[micom_letter_index('S')] = {{0}, {}, {1, 2}};
+  MicomState s;
+  std::vector<Bytes> got;
+  for (unsigned char letter : {'S', 'V', 'S', 'S', 'S'}) {
+    micom_received(b, &s, letter, 0);
+    auto out = play(b, &s, 0);
+    got.push_back(out.empty() ? Bytes{} : out[0].second);
+  }
+  EXPECT_EQ(got, (std::vector<Bytes>{{0}, {1, 0, 2, 0}, {}, {1, 2}, {1, 2}}));
 }
 
 TEST(MicomBehaviour, SilentAnswersNothing) {
@@ -108,7 +121,7 @@ TEST(MicomBehaviour, HangupAfterZeroIsDueAtTheCommandEvenForH) {
 
 TEST(MicomBehaviour, HangupAfterMoreThanTheAnswerSendsItAll) {
   MicomBehaviour b = micom_default_behaviour();
-  b.reply[micom_letter_index('V')] = {0x55};
+  b.replies[micom_letter_index('V')] = {{0x55}};
   b.hangup_after = 3;
   MicomState s;
   micom_received(b, &s, 'V', 0);

@@ -16,14 +16,14 @@
 
 constexpr int kPollMs = 10;
 constexpr int kQuietPolls = 5;  // this many empty looks in a row count as "consumed"
+constexpr char kLineDuringUnknown[] =
+    "unknown (as before the command when the sim looked: already put back, or never changed)";
 
-static void log_line(SimLog* log, const char* when, int slave) {
-  termios t;
-  if (tcgetattr(slave, &t) != 0) {
-    log_event(log, "line %s: unavailable (%s)", when, std::strerror(errno));
-    return;
-  }
-  log_event(log, "line %s: %s", when, line_state_text(t).c_str());
+// The line's settings as the log shows them, or "unavailable (REASON)" once
+// the line is gone; *t gets them when they could be read.
+static std::string line_text(int slave, termios* t) {
+  if (tcgetattr(slave, t) != 0) return std::string("unavailable (") + std::strerror(errno) + ")";
+  return line_state_text(*t);
 }
 
 static int input_waiting(int slave) {
@@ -75,13 +75,30 @@ static void log_late_bytes(int master, SimLog* log) {
   while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN)) {
     ssize_t n = read(master, buf, sizeof buf);
     if (n <= 0) break;
-    for (ssize_t i = 0; i < n; ++i) log_event(log, "rx 0x%02x t=%.3f", buf[i], log_seconds(*log));
+    for (ssize_t i = 0; i < n; ++i) log_received(log, buf[i], "");
   }
+}
+
+// The line's settings when the command wrote a byte, as far as the sim can
+// tell. It reads them only once the byte has come, by when the command may
+// have put back what it found (micom does so right after H and R): settings
+// equal to those from before the command are therefore no evidence of what
+// was in force, and are given as unknown. *how is the summary's part.
+static std::string line_during(const std::string& before, int slave, std::string* how) {
+  termios t;
+  std::string now = line_text(slave, &t);
+  if (now == before) {
+    *how = "(line settings unknown)";
+    return kLineDuringUnknown;
+  }
+  *how = now.rfind("unavailable", 0) == 0 ? "(line unavailable)" : "at " + line_state_words(t);
+  return now;
 }
 
 // Answers on the master until the command ends and gives its wait status;
 // false if the loop itself failed.
-static bool serve(const SimOptions& o, SimLine* line, int sigfd, pid_t child, SimLog* log, int* status) {
+static bool serve(const SimOptions& o, const std::string& before, SimLine* line, int sigfd, pid_t child, SimLog* log,
+                  int* status) {
   MicomState state;
   int quiet = 0;
   for (;;) {
@@ -89,7 +106,7 @@ static bool serve(const SimOptions& o, SimLine* line, int sigfd, pid_t child, Si
          chunk = micom_take_due(o.micom, &state, monotonic_ms())) {
       ssize_t ignored = write(line->master, chunk.data(), chunk.size());
       (void)ignored;
-      for (unsigned char b : chunk) log_event(log, "tx 0x%02x t=%.3f", b, log_seconds(*log));
+      log_sent(log, chunk);
     }
     long timeout = micom_next_due_in(o.micom, state, monotonic_ms());
     if (line->master >= 0 && micom_hangup_due(state)) {
@@ -117,8 +134,9 @@ static bool serve(const SimOptions& o, SimLine* line, int sigfd, pid_t child, Si
       unsigned char buf[64];
       ssize_t got = read(line->master, buf, sizeof buf);
       for (ssize_t i = 0; i < got; ++i) {
-        log_event(log, "rx 0x%02x t=%.3f", buf[i], log_seconds(*log));
-        log_line(log, "during", line->slave);
+        std::string how, during = line_during(before, line->slave, &how);
+        log_received(log, buf[i], how);
+        log_event(log, "line during: %s", during.c_str());
         micom_received(o.micom, &state, buf[i], monotonic_ms());
       }
     }
@@ -147,7 +165,8 @@ int run_pty_session(const SimOptions& o, SimLog* log) {
     prior_line_apply(o.prior, &t);
     tcsetattr(line.master, TCSANOW, &t);
   }
-  log_line(log, "before", line.slave);
+  std::string before = line_text(line.slave, &t);
+  log_event(log, "line before: %s", before.c_str());
   if (!o.stale.empty()) put_stale(line, o.stale, log);
 
   sigset_t old_mask;
@@ -163,18 +182,19 @@ int run_pty_session(const SimOptions& o, SimLog* log) {
   }
   log_event(log, "child pid=%d", static_cast<int>(child));
   int status = 0;
-  if (!serve(o, &line, sigfd, child, log, &status)) {
+  if (!serve(o, before, &line, sigfd, child, log, &status)) {
     std::fprintf(stderr, "micom-sim: poll failed: %s\n", std::strerror(errno));
     kill(child, SIGKILL);
     waitpid(child, &status, 0);
   }
   if (line.master >= 0) log_late_bytes(line.master, log);
-  log_line(log, "after", line.slave);
+  log_event(log, "line after: %s", line_text(line.slave, &t).c_str());
   int code = exit_code_of(status);
   if (WIFSIGNALED(status)) {
     log_event(log, "exit signal=%d", WTERMSIG(status));
   } else {
     log_event(log, "exit status=%d", code);
   }
+  if (o.summary) print_summary(*log, o.log_path);
   return code;
 }

@@ -26,30 +26,50 @@ DESCRIPTION
         stale settled waiting=N echo-discarded=N
         child pid=PID
         rx 0xNN t=SECONDS           a byte received from the line
-        line during: SETTINGS       the line when that byte came
+        line during: SETTINGS       the line when COMMAND wrote that byte
         tx 0xNN t=SECONDS           a byte sent back
         hangup t=SECONDS            the line was hung up (--hangup-after;
                                     "hangup (master closed only)" otherwise)
         signal N forwarded t=SECONDS
         line after: SETTINGS        the line once COMMAND has ended
         exit status=N | exit signal=N
-    SETTINGS is "iflag=0xN oflag=0xN cflag=0xN lflag=0xN line=N vmin=N
-    vtime=N ispeed=BAUD ospeed=BAUD cc=HEX" (flags in hex, cc the control
-    characters two hex digits each), or "unavailable (REASON)" after a
-    hang-up.
+    SETTINGS is "BAUD 8N1 raw iflag=0xN oflag=0xN cflag=0xN lflag=0xN
+    line=N vmin=N vtime=N ispeed=BAUD ospeed=BAUD cc=HEX": the output speed,
+    data bits, parity (N, E or O) and stop bits, "cooked" (ICANON) or "raw",
+    then every field (flags in hex, cc the control characters two hex digits
+    each); "unavailable (REASON)" after a hang-up. A pseudo-terminal keeps 8
+    data bits and no parity whatever is asked of it, so 9600 7E1 shows as
+    9600 8N1.
+    The sim reads the line's settings once a byte has come. When they are
+    then the same as before COMMAND started, it cannot tell what was in force
+    when the byte was written (micom puts the line back right after H and R)
+    and says so: "line during: unknown (as before the command when the sim
+    looked: already put back, or never changed)".
     t= counts seconds since the sim started.
+
+    With --summary the sim ends with one line on standard error, e.g.
+        micom-sim: received V at 57600 8N1 raw; sent 01 00 02 00; full log in try.log
+    "(line settings unknown)" or "(line unavailable)" stands for "at
+    SETTINGS" where the log says unknown or unavailable, and "(N times)"
+    follows a reception that came N times in a row.
 
     With --socket the sim listens on a unix stream socket at PATH (logging
     "listening path=PATH" once it does), accepts one connection ("connected
     t=..."), answers on it the same way and exits 0 when the peer closes
-    ("peer closed t=..."). Only the reply options,
-    --stale (sent as soon as the peer connects) and --log apply there.
+    ("peer closed t=..."). Only the reply options, --stale (sent as soon
+    as the peer connects), --log and --summary apply there.
     --pty-link works the same way on a pseudo-terminal.
 
 OPTIONS
-    --reply L=HEX     answer command letter L (S V W H R, either case) with
+    --reply L=HEX[,HEX...]
+                      answer command letter L (S V W H R, either case) with
                       these bytes, e.g. --reply V=0102A5FF; up to 64 bytes;
-                      an empty HEX answers nothing. Repeatable.
+                      an empty HEX answers nothing. With a list, successive
+                      commands with L take the replies in turn and the last
+                      one repeats: --reply S=00000000,00000000,00000001
+                      answers the first two S with 00 00 00 00 and every
+                      later one with 00 00 00 01. Given again for the same
+                      letter, the later --reply counts.
     --gap MS          write the answer one byte per write, MS ms apart
                       (default: the whole answer in one write)
     --delay MS        wait MS ms after the command byte before answering
@@ -86,6 +106,8 @@ OPTIONS
                       at PATH, for an emulator's serial chardev on a host tty
                       (qemu's -chardev serial,path=PATH); the session ends
                       once the peer, having sent something, closes the slave
+    --summary         end with one line on standard error saying what was
+                      received and sent (see above)
     --help            this text
 
 DEFAULT REPLIES
@@ -105,6 +127,7 @@ EXIT STATUS
 EXAMPLES
     micom-sim -- ./build/native/micom v
     micom-sim --reply S=01020304 --gap 200 -- micom s
+    PATH=$PWD/build/native:$PATH micom-sim --reply S=00000000,00000001 -- sh poll.sh
     micom-sim --silent --log sim.log -- micom v          (stop it with ^C)
     micom-sim --hangup-after 2 -- micom w
     micom-sim --device file -- micom v

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <initializer_list>
@@ -53,20 +54,26 @@ constexpr long kMaxMs = 600000;
 // One option that takes a value. Returns false with *error set.
 static bool apply_valued(const std::string& name, const std::string& value, SimOptions* o, std::string* error) {
   if (name == "--reply") {
-    std::vector<unsigned char> bytes;
     int i = -1;
     if (value.size() >= 2 && value[1] == '=') {
       i = micom_letter_index(static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(value[0]))));
     }
     if (i < 0) {
-      *error = "--reply wants LETTER=HEX with LETTER one of S V W H R, got '" + value + "'";
+      *error = "--reply wants LETTER=HEX[,HEX...] with LETTER one of S V W H R, got '" + value + "'";
       return false;
     }
-    if (!parse_hex_bytes(value.substr(2), &bytes) || bytes.size() > kMaxReplyBytes) {
-      *error = "--reply " + value.substr(0, 1) + ": '" + value.substr(2) + "' is not up to 64 bytes of hex";
-      return false;
+    std::vector<MicomReply> replies;
+    std::string list = value.substr(2);
+    for (std::size_t start = 0, end; start <= list.size(); start = end + 1) {
+      end = std::min(list.find(',', start), list.size());
+      std::string hex = list.substr(start, end - start);
+      replies.emplace_back();
+      if (!parse_hex_bytes(hex, &replies.back()) || replies.back().size() > kMaxReplyBytes) {
+        *error = "--reply " + value.substr(0, 1) + ": '" + hex + "' is not up to 64 bytes of hex";
+        return false;
+      }
     }
-    o->micom.reply[i] = bytes;
+    o->micom.replies[i] = replies;
   } else if (name == "--gap" || name == "--delay") {
     int* field = name == "--gap" ? &o->micom.gap_ms : &o->micom.delay_ms;
     if (!parse_number(value, 0, kMaxMs, field)) {
@@ -153,6 +160,8 @@ bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::
       o.micom.silent = true;
     } else if (arg == "--exclusive") {
       o.exclusive = true;
+    } else if (arg == "--summary") {
+      o.summary = true;
     } else if (arg == "--help" || arg == "-h") {
       o.help = true;
     } else if (arg.empty() || arg[0] != '-') {

@@ -34,6 +34,7 @@ struct SimOptions {
   std::string socket_path;  // set: serve a unix socket instead of running a command
   bool socket_is_pty_link = false;  // --pty-link: socket_path is a link to a pseudo-terminal slave instead
   std::vector<std::string> command;
+  bool summary = false;     // one line on standard error at the end: received, sent, where the log is
   bool help = false;
 };
 

@@ -21,8 +21,8 @@ Parsed parse(std::initializer_list<const char*> args) {
   return p;
 }
 
-std::vector<unsigned char> reply(const SimOptions& o, char letter) {
-  return o.micom.reply[micom_letter_index(static_cast<unsigned char>(letter))];
+std::vector<MicomReply> replies(const SimOptions& o, char letter) {
+  return o.micom.replies[micom_letter_index(static_cast<unsigned char>(letter))];
 }
 
 TEST(SimOptions, CommandAfterDashDashIsTakenWholeIncludingItsOwnOptions) {
@@ -30,18 +30,20 @@ TEST(SimOptions, CommandAfterDashDashIsTakenWholeIncludingItsOwnOptions) {
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.o.command, (std::vector<std::string>{"micom", "--silent", "v"}));
   EXPECT_FALSE(p.o.micom.silent);
-  EXPECT_EQ(reply(p.o, 'V'), (std::vector<unsigned char>{0x01, 0x00, 0x02, 0x00}));
+  EXPECT_EQ(replies(p.o, 'V'), (std::vector<MicomReply>{{0x01, 0x00, 0x02, 0x00}}));
   EXPECT_EQ(p.o.device, DeviceNode::tty);
   EXPECT_EQ(p.o.prior, PriorLine::pty_default);
 }
 
 TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
-  Parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--gap=5", "--delay", "250", "--hangup-after", "3",
+  Parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--reply", "W=01,0203,", "--summary", "--gap=5", "--delay", "250", "--hangup-after", "3",
                     "--stale", "4142", "--prior", "cooked-9600-7e1", "--device", "directory", "--exclusive", "--log", "x.log", "--", "true"});
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(reply(p.o, 'V'), (std::vector<unsigned char>{0x01, 0x02, 0xA5, 0xFF}));
-  EXPECT_TRUE(reply(p.o, 'H').empty());
-  EXPECT_EQ(reply(p.o, 'S'), (std::vector<unsigned char>{0x00, 0x00, 0x00, 0x01}));
+  EXPECT_EQ(replies(p.o, 'V'), (std::vector<MicomReply>{{0x01, 0x02, 0xA5, 0xFF}}));
+  EXPECT_EQ(replies(p.o, 'H'), (std::vector<MicomReply>{{}}));
+  EXPECT_EQ(replies(p.o, 'W'), (std::vector<MicomReply>{{0x01}, {0x02, 0x03}, {}}));
+  EXPECT_EQ(replies(p.o, 'S'), (std::vector<MicomReply>{{0x00, 0x00, 0x00, 0x01}}));
+  EXPECT_TRUE(p.o.summary);
   EXPECT_EQ(p.o.micom.gap_ms, 5);
   EXPECT_EQ(p.o.micom.delay_ms, 250);
   EXPECT_EQ(p.o.micom.hangup_after, 3);
@@ -93,6 +95,7 @@ TEST(SimOptions, MistakesAreRefusedWithAMessageNamingThem) {
            {{"--reply", "V01", "--", "true"}, "LETTER=HEX"},
            {{"--reply", "V=0G", "--", "true"}, "'0G'"},
            {{"--reply", "V=123", "--", "true"}, "'123'"},
+           {{"--reply", "V=01,0G,02", "--", "true"}, "'0G'"},
            {{"--stale", "", "--", "true"}, "--stale"},
            {{"--gap", "-1", "--", "true"}, "--gap"},
            {{"--delay", "600001", "--", "true"}, "--delay"},

@@ -51,10 +51,8 @@ static int pty_linked_at(const std::string& path, int* own_slave, std::string* e
 }
 
 // Bytes out; false once the peer is gone.
-static bool send_bytes(int conn, const std::vector<unsigned char>& bytes, const char* tag, SimLog* log) {
-  if (write(conn, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return false;
-  for (unsigned char b : bytes) log_event(log, "%s 0x%02x t=%.3f", tag, b, log_seconds(*log));
-  return true;
+static bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
+  return write(conn, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 // Waits for the listening socket or the connection; returns the signal that
@@ -84,12 +82,16 @@ static int accept_peer(int listener, int sigfd) {
 // the peer has shown itself, so that its close reads as the end; else -1.
 static int serve(const SimOptions& o, int conn, int own_slave, int sigfd, SimLog* log) {
   log_event(log, "connected t=%.3f", log_seconds(*log));
-  if (!o.stale.empty() && !send_bytes(conn, o.stale, "stale", log)) return 0;
+  if (!o.stale.empty()) {
+    if (!send_bytes(conn, o.stale)) return 0;
+    for (unsigned char b : o.stale) log_event(log, "stale 0x%02x t=%.3f", b, log_seconds(*log));
+  }
   MicomState state;
   for (;;) {
     for (auto chunk = micom_take_due(o.micom, &state, monotonic_ms()); !chunk.empty();
          chunk = micom_take_due(o.micom, &state, monotonic_ms())) {
-      if (!send_bytes(conn, chunk, "tx", log)) return 0;
+      if (!send_bytes(conn, chunk)) return 0;
+      log_sent(log, chunk);
     }
     int r = wait_ready(conn, sigfd, micom_next_due_in(o.micom, state, monotonic_ms()));
     if (r != 0) return r < 0 ? 2 : 128 + r;
@@ -104,7 +106,7 @@ static int serve(const SimOptions& o, int conn, int own_slave, int sigfd, SimLog
       return 0;
     }
     for (ssize_t i = 0; i < got; ++i) {
-      log_event(log, "rx 0x%02x t=%.3f", buf[i], log_seconds(*log));
+      log_received(log, buf[i], "");
       micom_received(o.micom, &state, buf[i], monotonic_ms());
     }
   }
@@ -128,6 +130,7 @@ int run_socket_session(const SimOptions& o, SimLog* log) {
   int conn = o.socket_is_pty_link ? listener : accept_peer(listener, sigfd);
   int code = conn < 0 ? -conn : serve(o, conn, own_slave, sigfd, log);
   if (code > 128) log_event(log, "exit signal=%d", code - 128);
+  if (o.summary) print_summary(*log, o.log_path);
   unlink(o.socket_path.c_str());
   return code;
 }

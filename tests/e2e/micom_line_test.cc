@@ -34,14 +34,23 @@ void expect_raw_57600_from(const std::string& before, const std::string& during)
 
 TEST(MicomLine, RawDuringTheExchangeAndEveryFieldBackAfterIt) {
   for (const char* prior : {"pty-default", "cooked-9600-7e1"}) {
-    // The sim reads the line's settings when the command byte arrives; after
-    // V the tool is still waiting for the reply then, after H it may be gone.
-    for (const char* arg : {"v", "h"}) {
+    // The sim reads the line's settings once the command byte has come;
+    // after V micom is still waiting for the reply then, after H and R it
+    // may already have put the line back: the log must then say that it
+    // cannot tell, never show the settings from before as those in force.
+    for (const char* arg : {"v", "h", "r", "h", "r"}) {
       SimResult r = sim_run({"--prior", prior}, micom_with({arg}));
       SCOPED_TRACE(std::string(prior) + " " + arg + "\n" + r.log);
-      std::string before = logged_line(r.log, "before");
+      std::string before = logged_line(r.log, "before"), during = logged_line(r.log, "during");
       ASSERT_NE(before, "");
-      if (arg[0] == 'v') expect_raw_57600_from(before, logged_line(r.log, "during"));
+      bool unknown = during.rfind("unknown (", 0) == 0;
+      if (arg[0] == 'v') {
+        EXPECT_FALSE(unknown);
+      }
+      if (!unknown) {
+        EXPECT_EQ(during.rfind("57600 8N1 raw ", 0), 0u);
+        expect_raw_57600_from(before, during);
+      }
       EXPECT_EQ(logged_line(r.log, "after"), before);
       EXPECT_EQ(r.status, 0);
     }
@@ -53,7 +62,9 @@ TEST(MicomLine, CookedPriorStateReallyDiffersFromTheRunsSettings) {
   SimResult r = sim_run({"--prior", "cooked-9600-7e1"}, micom_with({"s"}));
   std::string before = logged_line(r.log, "before");
   EXPECT_EQ(field(before, "ispeed"), "9600");
-  EXPECT_EQ(field(before, "cflag"), "0xbd");  // B9600 | CS7 | PARENB | CREAD
+  // B9600 | CS8 | CREAD: a pseudo-terminal keeps 8 bits and no parity whatever is asked.
+  EXPECT_EQ(field(before, "cflag"), "0xbd");
+  EXPECT_EQ(before.rfind("9600 8N1 cooked ", 0), 0u) << before;
   EXPECT_NE(field(before, "iflag"), "0x0");
   EXPECT_NE(field(before, "oflag"), "0x0");
 }

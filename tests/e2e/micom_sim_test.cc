@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// micom-sim on its own, with plain shell commands in place of micom.
+// micom-sim on its own, with plain shell commands in place of micom; its log
+// beside micom's output; and ./try, which runs micom or a script under it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <dirent.h>
 #include <poll.h>
+#include <regex>
 #include <set>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -101,6 +103,30 @@ TEST(MicomSim, AnswersWithDelayAndGapAndLogsTheLine) {
   EXPECT_EQ(field(logged_line(r.log, "after"), "lflag"), field(logged_line(r.log, "during"), "lflag"));
 }
 
+TEST(MicomSim, LogLinesSharingAPipeWithTheCommandsOutputAreWhole) {
+  // Only a whole line matches: micom's lines start with capitals, so one of
+  // them inside a log line, or a log line's newline left behind, does not.
+  const std::regex whole(
+      "SEND [SVWHR] TO MICOM|READ DATA\\(0x[0-9A-F]{2}\\)|child pid=[0-9]+|exit status=0|"
+      "(rx|tx) 0x[0-9a-f]{2} t=[0-9.]+|hangup( \\(master closed only\\))? t=[0-9.]+|"
+      "line (before|during|after): ([0-9]+ [5-8][NEO][12] (raw|cooked) iflag=[^A-Z]* cc=[0-9a-f]+|unknown \\([a-z :,]+\\)|"
+      "unavailable \\([A-Z][a-z/ ]+\\))");
+  for (int i = 0; i < 20; ++i) {
+    for (std::vector<std::string> args : {std::vector<std::string>{}, std::vector<std::string>{"--hangup-after", "2"}}) {
+      args.push_back("--");
+      for (const std::string& word : micom_with({"w"})) args.push_back(word);
+      SimRun run = sim_spawn(args, true);
+      SimResult r = sim_finish(&run, 20000);
+      std::string::size_type start = 0;
+      for (std::string::size_type end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = r.out.substr(start, end - start);
+        EXPECT_TRUE(std::regex_match(line, whole)) << "torn: '" << line << "'\n" << r.out;
+      }
+      EXPECT_EQ(start, r.out.size()) << "no newline at the end";
+    }
+  }
+}
+
 TEST(MicomSim, StaleBytesEchoedByThePriorStateAreNotTakenAsReceived) {
   SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--stale", "414243"}, {"true"});
   EXPECT_EQ(r.status, 0);
@@ -162,6 +188,39 @@ TEST(MicomSim, SocketModeRefusesAPathInUse) {
   EXPECT_NE(r.err.find(path), std::string::npos);
   EXPECT_EQ(access(path.c_str(), F_OK), 0) << "the sim removed a file it did not make";
   std::remove(path.c_str());
+}
+
+// ./try builds and runs build/native: only that tree's tests run it.
+class Try : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!MICOM_TRY_TREE) GTEST_SKIP() << "./try runs build/native, not this build tree";
+  }
+  SimResult run_try(std::vector<std::string> args) {
+    args.insert(args.begin(), MICOM_SOURCE_DIR "/try");
+    SimRun run = spawn(args);
+    return sim_finish(&run, 100000);
+  }
+};
+
+TEST_F(Try, ShowsMicomsOwnLinesAndOneLineFromTheSim) {
+  SimResult r = run_try({"v"});
+  EXPECT_EQ(r.out, "SEND V TO MICOM\nREAD DATA(0x01)\nREAD DATA(0x00)\nREAD DATA(0x02)\nREAD DATA(0x00)\n");
+  EXPECT_EQ(r.err, "micom-sim: received V at 57600 8N1 raw; sent 01 00 02 00; full log in build/try.log\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_bytes(read_file(MICOM_SOURCE_DIR "/build/try.log"), "rx"), std::vector<int>{'V'});
+}
+
+TEST_F(Try, RunsAScriptWithThisBuildsMicomOnItsPathAndTheRepliesInTurn) {
+  // A script that polls until the status word says ready.
+  SimResult r = run_try({"--reply", "S=00000000,00000000,00000001", "--run", "sh", "-c",
+                         "command -v micom; n=1; until micom s | grep -q '^READ DATA(0x01)' || [ $n = 5 ]; do "
+                         "n=$((n + 1)); done; echo \"polls: $n\""});
+  EXPECT_EQ(r.out, MICOM_SOURCE_DIR "/build/native/micom\npolls: 3\n");
+  EXPECT_EQ(r.err,
+            "micom-sim: received S at 57600 8N1 raw (3 times); sent 00 00 00 00 00 00 00 00 00 00 00 01; "
+            "full log in build/try.log\n");
+  EXPECT_EQ(r.status, 0);
 }
 
 }  // namespace

@@ -67,12 +67,11 @@ std::string with_reader_gone(const std::string& script) {
          "exec >&4 4>&- && " + script;
 }
 
-SimRun sim_spawn(const std::vector<std::string>& sim_args) {
+SimRun spawn(const std::vector<std::string>& argv, bool err_on_out) {
   SimRun run;
-  std::vector<std::string> argv = {MICOM_SIM_PATH};
-  argv.insert(argv.end(), sim_args.begin(), sim_args.end());
+  std::vector<std::string> copy = argv;
   std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
+  for (std::string& a : copy) args.push_back(a.data());
   args.push_back(nullptr);
 
   int out[2], err[2];
@@ -83,7 +82,7 @@ SimRun sim_spawn(const std::vector<std::string>& sim_args) {
     // that a stop signal (Ctrl-Z) stops the command instead of being dropped.
     setpgid(0, 0);
     dup2(out[1], 1);
-    dup2(err[1], 2);
+    dup2(err_on_out ? out[1] : err[1], 2);
     int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, 0);
     execv(args[0], args.data());
@@ -94,7 +93,17 @@ SimRun sim_spawn(const std::vector<std::string>& sim_args) {
   close(err[1]);
   run.out_fd = out[0];
   run.err_fd = err[0];
+  if (err_on_out) {
+    close(err[0]);
+    run.err_fd = -1;
+  }
   return run;
+}
+
+SimRun sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out) {
+  std::vector<std::string> argv = {MICOM_SIM_PATH};
+  argv.insert(argv.end(), sim_args.begin(), sim_args.end());
+  return spawn(argv, err_on_out);
 }
 
 std::string temp_path(const char* what) {

@@ -49,10 +49,14 @@ std::vector<std::string> micom_in_shell(const std::string& script, const std::ve
 // The script, run with standard output on a pipe that no process reads any more.
 std::string with_reader_gone(const std::string& script);
 
-// Starts micom-sim with exactly these arguments; log_path is left empty. The
-// sim leads a process group of its own, as a shell's job would.
+// Starts a program (argv[0] a path) with standard input on /dev/null; log_path
+// is left empty. It leads a process group of its own, as a shell's job would.
+// With err_on_out its standard error is the pipe of its standard output
+// (err_fd -1), as under 2>&1 or on a terminal.
+SimRun spawn(const std::vector<std::string>& argv, bool err_on_out = false);
 
-SimRun sim_spawn(const std::vector<std::string>& sim_args);
+// spawn() of micom-sim with exactly these arguments.
+SimRun sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out = false);
 
 // Starts micom-sim sim_args --log TMP -- command.
 SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command);
