@@ -19,11 +19,13 @@ constexpr int kQuietPolls = 5;  // this many empty looks in a row count as "cons
 constexpr char kLineDuringUnknown[] =
     "unknown (as before the command when the sim looked: already put back, or never changed)";
 
-// The line's settings as the log shows them, or "unavailable (REASON)" once
-// the line is gone; *t gets them when they could be read.
-static std::string line_text(int slave, termios* t) {
-  if (tcgetattr(slave, t) != 0) return std::string("unavailable (") + std::strerror(errno) + ")";
-  return line_state_text(*t);
+// What the log shows for settings that could not be read: the line is gone.
+static std::string unavailable_text() { return std::string("unavailable (") + std::strerror(errno) + ")"; }
+
+// The line's settings as the log shows them.
+static std::string line_text(int slave) {
+  termios t;
+  return tcgetattr(slave, &t) == 0 ? line_state_text(t) : unavailable_text();
 }
 
 static int input_waiting(int slave) {
@@ -86,12 +88,13 @@ static void log_late_bytes(int master, SimLog* log) {
 // was in force, and are given as unknown. *how is the summary's part.
 static std::string line_during(const std::string& before, int slave, std::string* how) {
   termios t;
-  std::string now = line_text(slave, &t);
+  const bool readable = tcgetattr(slave, &t) == 0;
+  std::string now = readable ? line_state_text(t) : unavailable_text();
   if (now == before) {
     *how = "(line settings unknown)";
     return kLineDuringUnknown;
   }
-  *how = now.rfind("unavailable", 0) == 0 ? "(line unavailable)" : "at " + line_state_words(t);
+  *how = readable ? "at " + line_state_words(t) : "(line unavailable)";
   return now;
 }
 
@@ -165,7 +168,7 @@ int run_pty_session(const SimOptions& o, SimLog* log) {
     prior_line_apply(o.prior, &t);
     tcsetattr(line.master, TCSANOW, &t);
   }
-  std::string before = line_text(line.slave, &t);
+  std::string before = line_text(line.slave);
   log_event(log, "line before: %s", before.c_str());
   if (!o.stale.empty()) put_stale(line, o.stale, log);
 
@@ -188,7 +191,7 @@ int run_pty_session(const SimOptions& o, SimLog* log) {
     waitpid(child, &status, 0);
   }
   if (line.master >= 0) log_late_bytes(line.master, log);
-  log_event(log, "line after: %s", line_text(line.slave, &t).c_str());
+  log_event(log, "line after: %s", line_text(line.slave).c_str());
   int code = exit_code_of(status);
   if (WIFSIGNALED(status)) {
     log_event(log, "exit signal=%d", WTERMSIG(status));

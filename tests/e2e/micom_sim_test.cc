@@ -205,7 +205,7 @@ class Try : public ::testing::Test {
 
 TEST_F(Try, ShowsMicomsOwnLinesAndOneLineFromTheSim) {
   SimResult r = run_try({"v"});
-  EXPECT_EQ(r.out, "SEND V TO MICOM\nREAD DATA(0x01)\nREAD DATA(0x00)\nREAD DATA(0x02)\nREAD DATA(0x00)\n");
+  EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
   EXPECT_EQ(r.err, "micom-sim: received V at 57600 8N1 raw; sent 01 00 02 00; full log in build/try.log\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_bytes(read_file(MICOM_SOURCE_DIR "/build/try.log"), "rx"), std::vector<int>{'V'});
