@@ -66,14 +66,17 @@ enum class claim { taken, not_held, held_by_another };
 
 claim claim_lock_file(const char* path) {
   for (int attempt = 0; attempt < 2; ++attempt) {
+    if (create_lock_file(path)) return claim::taken;
+    // No directory, or one the run may not write to: what is there is still
+    // honoured.
+    const bool may_create = errno == EEXIST;
     const pid_t holder = lock_holder(path);
     if (holder_alive(holder)) return claim::held_by_another;
-    // A stale lock this run may not remove (another user's, in the sticky
-    // directory) claims nothing; nor can the run hold one of its own.
+    if (!may_create) return claim::not_held;
+    // Gone meanwhile: try again. A stale lock this run may not remove
+    // (another user's, in the sticky directory) claims nothing; nor can the
+    // run hold one of its own.
     if (holder >= 0 && unlink(path) != 0) return claim::not_held;
-    if (create_lock_file(path)) return claim::taken;
-    if (errno != EEXIST) return claim::not_held;
-    // Another program created it between the look and the creation.
   }
   return claim::held_by_another;
 }
