@@ -81,6 +81,18 @@ static bool make_device_node(DeviceNode device, const std::string& slave, std::s
   return made || fail(error, "cannot make /dev/ttyS2");
 }
 
+// The command's lock files (LCK..ttyS2) go to a fresh, world-writable
+// directory of the namespace's own, never the host's. A host without
+// /var/lock keeps none.
+static bool make_private_lock_directory(std::string* error) {
+  struct stat host_lock_directory;
+  if (stat("/var/lock", &host_lock_directory) != 0) return true;
+  if (mount("tmpfs", "/var/lock", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=1777") != 0) {
+    return fail(error, "cannot mount tmpfs on /var/lock");
+  }
+  return true;
+}
+
 bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error) {
   if (!unshare_mounts(error)) return false;
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
@@ -94,6 +106,7 @@ bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::st
     host_fd[i] = open(host_nodes[i], O_PATH | O_CLOEXEC);
     if (host_fd[i] < 0) return fail(error, std::string("cannot open ") + host_nodes[i]);
   }
+  if (!make_private_lock_directory(error)) return false;
   if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) return fail(error, "cannot mount tmpfs on /dev");
   if (mkdir("/dev/pts", 0755) != 0 ||
       mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620") != 0) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // A private /dev for the command: the sim's own mount namespace, with a
-// fresh tmpfs on /dev and a pseudo-terminal slave standing at /dev/ttyS2.
-// The host's /dev is never touched; everything goes when the processes do.
+// fresh tmpfs on /dev and a pseudo-terminal slave standing at /dev/ttyS2,
+// and a fresh lock directory (/var/lock). The host's /dev and lock files are
+// never touched; everything goes when the processes do.
 #pragma once
 
 #include <string>

@@ -11,11 +11,13 @@ SYNOPSIS
 
 DESCRIPTION
     Runs COMMAND in a private mount namespace whose /dev is a fresh tmpfs
-    holding null, zero, full, tty, a new devpts instance and /dev/ttyS2: the slave of
-    a pseudo-terminal. The sim plays the microcontroller on the master side:
-    every command letter the line delivers (S V W H R) is answered as set
-    below; other bytes are logged and ignored. The host's /dev is untouched
-    and nothing is left behind. Root gets a plain mount namespace; other users
+    holding null, zero, full, tty, a new devpts instance and /dev/ttyS2: the
+    slave of a pseudo-terminal, and whose /var/lock is a fresh, empty tmpfs
+    (mode 1777) for the command's lock files. The sim plays the
+    microcontroller on the master side: every command letter the line
+    delivers (S V W H R) is answered as set below; other bytes are logged and
+    ignored. The host's /dev and lock files are untouched and nothing is left
+    behind. Root gets a plain mount namespace; other users
     a user namespace (where neither is allowed the sim says so and exits 2).
 
     COMMAND's standard input, output and error are the sim's own; the sim

@@ -9,6 +9,7 @@ namespace {
 
 volatile sig_atomic_t guarded_fd = -1;
 termios guarded_settings;
+uucp_lock guarded_lock;
 
 // The signals that end a process by default, the uncatchable SIGKILL aside.
 bool ends_the_process(int signal_number) {
@@ -38,6 +39,7 @@ void restore_line_and_die(int signal_number) {
     int rts = TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &rts);
     tcsetattr(fd, TCSADRAIN, &guarded_settings);
+    uucp_lock_release(guarded_lock);
     close(fd);
   }
   struct sigaction default_action = {};
@@ -49,8 +51,9 @@ void restore_line_and_die(int signal_number) {
 
 }  // namespace
 
-void restore_line_on_signal(int fd, const termios& saved) {
+void restore_line_on_signal(int fd, const termios& saved, const uucp_lock& lock) {
   guarded_settings = saved;
+  guarded_lock = lock;
   guarded_fd = fd;
   struct sigaction action = {};
   action.sa_handler = restore_line_and_die;

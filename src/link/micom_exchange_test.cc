@@ -20,7 +20,7 @@ class MicomExchangeTest : public testing::Test {
  protected:
   void SetUp() override {
     line = open_pty_line();
-    std::optional<micom_port> opened = micom_port_open_path(line.path.c_str());
+    std::optional<micom_port> opened = micom_port_open_path(line.path.c_str(), line.lock_directory.c_str());
     ASSERT_TRUE(opened.has_value());
     port = *opened;
   }

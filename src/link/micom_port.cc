@@ -11,7 +11,7 @@
 #include "link/line_restore_on_signal.h"
 
 std::optional<micom_port> micom_port_open() {
-  return micom_port_open_path(micom_device_path);
+  return micom_port_open_path(micom_device_path, uucp_lock_directory);
 }
 
 namespace {
@@ -26,7 +26,7 @@ bool held_exclusively(int fd) {
 
 }  // namespace
 
-std::optional<micom_port> micom_port_open_path(const char* path) {
+std::optional<micom_port> micom_port_open_path(const char* path, const char* lock_directory) {
   micom_port port;
   // Never the controlling terminal: run as a session leader (setsid, a
   // service), the tool would take the line, and its exit would hang the line
@@ -39,16 +39,22 @@ std::optional<micom_port> micom_port_open_path(const char* path) {
   // exchange's reads block, timed by VTIME.
   // Runs on one line take turns: a second run waits at the lock, before it
   // saves anything, and so saves what the first one put back. The kernel
-  // drops the lock however a run ends.
-  // Settings that cannot be read mean no working line: a plain file, a null
-  // device, or a ttyS slot with no UART behind it. Nothing may be sent there.
-  std::memset(&port.saved, 0, sizeof port.saved);
-  if (fcntl(port.fd, F_SETFL, 0) != 0 || flock(port.fd, LOCK_EX) != 0 || tcgetattr(port.fd, &port.saved) != 0 ||
-      held_exclusively(port.fd)) {
+  // drops the lock however a run ends. With its turn, the run also claims the
+  // line from, and for, the programs that go by lock files instead.
+  if (fcntl(port.fd, F_SETFL, 0) != 0 || flock(port.fd, LOCK_EX) != 0 ||
+      !uucp_lock_take(lock_directory, path, &port.lock)) {
     close(port.fd);
     return std::nullopt;
   }
-  restore_line_on_signal(port.fd, port.saved);
+  // Settings that cannot be read mean no working line: a plain file, a null
+  // device, or a ttyS slot with no UART behind it. Nothing may be sent there.
+  std::memset(&port.saved, 0, sizeof port.saved);
+  if (tcgetattr(port.fd, &port.saved) != 0 || held_exclusively(port.fd)) {
+    uucp_lock_release(port.lock);
+    close(port.fd);
+    return std::nullopt;
+  }
+  restore_line_on_signal(port.fd, port.saved, port.lock);
 
   termios raw = micom_raw_settings(port.saved);
   // Bytes that came before this run are never part of its reply.
@@ -61,6 +67,8 @@ void micom_port_close(const micom_port& port) {
   // After H or R the command byte may still be leaving the UART; the saved
   // speed must not take over halfway through it.
   tcsetattr(port.fd, TCSADRAIN, &port.saved);
+  // Only now may a program that goes by lock files take the line.
+  uucp_lock_release(port.lock);
   stop_restoring_line_on_signal();
   close(port.fd);
 }

@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/line_restore_on_signal.h"
 #include "link/micom_exchange.h"
 #include "pty_line.h"
+#include "read_file.h"
 
 namespace {
 
@@ -30,8 +32,15 @@ class MicomPortTest : public testing::Test {
   }
   void TearDown() override { close_pty_line(line); }
 
+  std::optional<micom_port> open_line() {
+    return micom_port_open_path(line.path.c_str(), line.lock_directory.c_str());
+  }
+
+  // The lock file other programs look for while a run has the line.
+  std::string lock_file() const { return line.lock_directory + "/LCK.." + line.path.substr(line.path.rfind('/') + 1); }
+
   micom_port open_port() {
-    std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
+    std::optional<micom_port> port = open_line();
     EXPECT_TRUE(port.has_value());
     return *port;
   }
@@ -63,10 +72,12 @@ TEST_F(MicomPortTest, ExchangeRunsRaw57600EightBitsWithShortReadTimeout) {
   micom_port_close(port);
 }
 
-TEST_F(MicomPortTest, CloseRestoresEveryFieldFound) {
+TEST_F(MicomPortTest, CloseRestoresEveryFieldFoundThenLetsGoOfTheLockFile) {
   micom_port port = open_port();
+  EXPECT_EQ(read_file(lock_file()), lock_text(getpid()));
   micom_port_close(port);
   expect_same_settings(prior, line_settings(line));
+  EXPECT_EQ(directory_entries(line.lock_directory), std::vector<std::string>());
   // The port's descriptor is gone.
   EXPECT_EQ(fcntl(port.fd, F_GETFD), -1);
 }
@@ -87,43 +98,42 @@ TEST_F(MicomPortTest, InputFromBeforeTheRunIsDiscarded) {
 }
 
 // What a board or a container may have at the device path instead of a
-// working line: the open fails, and nothing is written there.
+// working line: the open fails, and nothing is written there, nor is a lock
+// file left behind.
 TEST(MicomPortOpen, FailsWhenTheDeviceIsMissingOrNoWorkingTerminal) {
-  EXPECT_FALSE(micom_port_open_path("/nonexistent/ttyS2").has_value());
-  EXPECT_FALSE(micom_port_open_path("/dev/null").has_value());
-
   char directory[] = "/tmp/micom-port-XXXXXX";
   ASSERT_NE(mkdtemp(directory), nullptr);
   const std::string dir = directory;
-  EXPECT_FALSE(micom_port_open_path(directory).has_value());
-
+  const std::string locks = dir + "/lock";
+  ASSERT_EQ(mkdir(locks.c_str(), 0755), 0);
   const std::string file = dir + "/ttyS2-file";
   int fd = open(file.c_str(), O_CREAT | O_WRONLY, 0644);
   ASSERT_EQ(write(fd, "x\n", 2), 2);
   close(fd);
-  EXPECT_FALSE(micom_port_open_path(file.c_str()).has_value());
+  const std::string fifo = dir + "/ttyS2-fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+
+  for (const std::string& path : {std::string("/nonexistent/ttyS2"), std::string("/dev/null"), dir, file, fifo}) {
+    EXPECT_FALSE(micom_port_open_path(path.c_str(), locks.c_str()).has_value()) << path;
+    EXPECT_EQ(directory_entries(locks), std::vector<std::string>()) << path;
+  }
   struct stat after = {};
   ASSERT_EQ(stat(file.c_str(), &after), 0);
   EXPECT_EQ(after.st_size, 2) << "the file was written to";
 
-  const std::string fifo = dir + "/ttyS2-fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  EXPECT_FALSE(micom_port_open_path(fifo.c_str()).has_value());
-
   unlink(file.c_str());
   unlink(fifo.c_str());
+  rmdir(locks.c_str());
   rmdir(directory);
 }
 
 TEST_F(MicomPortTest, ASessionLeaderDoesNotTakeTheLineAsItsControllingTerminal) {
-  static const char* path;
-  path = line.path.c_str();
   pid_t run = fork();
   ASSERT_GE(run, 0);
   if (run == 0) {
     // A new session has no controlling terminal, as under setsid or a service.
     if (setsid() < 0) _exit(2);
-    std::optional<micom_port> port = micom_port_open_path(path);
+    std::optional<micom_port> port = open_line();
     if (!port) _exit(3);
     bool controlling = open("/dev/tty", O_RDWR) >= 0;
     micom_port_close(*port);
@@ -139,11 +149,24 @@ TEST_F(MicomPortTest, ALineClaimedExclusivelyByAnotherProgramIsNotOpened) {
   int exclusive = 0;
   if (ioctl(line.observer, TIOCGEXCL, &exclusive) != 0) GTEST_SKIP() << "TIOCGEXCL is not available (user-mode emulation)";
   ASSERT_EQ(ioctl(line.observer, TIOCEXCL), 0);
-  EXPECT_FALSE(micom_port_open_path(line.path.c_str()).has_value());
+  EXPECT_FALSE(open_line().has_value());
   expect_same_settings(prior, line_settings(line));
   ASSERT_EQ(ioctl(line.observer, TIOCNXCL), 0);
   micom_port port = open_port();
   micom_port_close(port);
+}
+
+// minicom, cu or busybox microcom has the line: it holds a lock file naming
+// a live process (the test's parent stands in for it).
+TEST_F(MicomPortTest, ALineLockedByALiveProgramIsNotOpened) {
+  ASSERT_EQ(write(line.far_end, "x\n", 2), 2);
+  for (int i = 0; i < 1000 && bytes_waiting(line) != 2; ++i) usleep(5000);
+  const std::string held = lock_text(getppid());
+  ASSERT_TRUE(write_file(lock_file(), held));
+  EXPECT_FALSE(open_line().has_value());
+  expect_same_settings(prior, line_settings(line));
+  EXPECT_EQ(bytes_waiting(line), 2) << "the program's input was discarded";
+  EXPECT_EQ(read_file(lock_file()), held);
 }
 
 // Two runs on one line, as a monitoring script's and an operator's.
@@ -160,7 +183,7 @@ class SecondRunTest : public MicomPortTest {
       // (nor so its lock) nor its guard.
       close(first.fd);
       stop_restoring_line_on_signal();
-      std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
+      std::optional<micom_port> port = open_line();
       if (!port) _exit(3);
       const bool saved_what_was_found = port->saved.c_lflag & ICANON;
       micom_port_close(*port);
@@ -247,7 +270,7 @@ class WaitingRunTest : public MicomPortTest {
     pid_t run = fork();
     if (run == 0) {
       before_open();
-      std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
+      std::optional<micom_port> port = open_line();
       if (!port) _exit(3);
       micom_reply reply = micom_read_reply(*port);
       micom_port_close(*port);
@@ -270,6 +293,7 @@ TEST_P(InterruptedRunTest, SignalRestoresTheLineAndStillKills) {
     setrlimit(RLIMIT_CORE, &no_core);
   });
   ASSERT_GT(run, 0);
+  EXPECT_EQ(read_file(lock_file()), lock_text(run));
   ASSERT_EQ(kill(run, signal_number), 0);
 
   int status = 0;
@@ -277,6 +301,7 @@ TEST_P(InterruptedRunTest, SignalRestoresTheLineAndStillKills) {
   ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
   EXPECT_EQ(WTERMSIG(status), signal_number);
   expect_same_settings(prior, line_settings(line));
+  EXPECT_EQ(directory_entries(line.lock_directory), std::vector<std::string>()) << "the lock file was left";
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRunTest,
@@ -292,7 +317,7 @@ TEST_P(IgnoredSignalTest, ASignalIgnoredByTheCallerStaysIgnored) {
   ASSERT_GE(run, 0);
   if (run == 0) {
     signal(signal_number, SIG_IGN);
-    std::optional<micom_port> port = micom_port_open_path(line.path.c_str());
+    std::optional<micom_port> port = open_line();
     if (!port) _exit(3);
     raise(signal_number);
     micom_port_close(*port);

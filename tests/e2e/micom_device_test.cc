@@ -59,6 +59,28 @@ TEST(MicomDevice, ASymlinkToTheLineIsTheLine) {
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
 }
 
+// The run's lock file names it while it has the line, and goes with it.
+TEST(MicomDevice, ARunHoldsTheLinesLockFileWhileItHasTheLine) {
+  SimResult r = sim_run({"--delay", "500"}, micom_in_shell(
+      "\"$@\" & run=$!; i=0\n"
+      "while [ ! -s /var/lock/LCK..ttyS2 ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done\n"
+      "held=$(cat /var/lock/LCK..ttyS2); wait $run; status=$?\n"
+      "[ \"$held\" -eq \"$run\" ] && echo held; [ -e /var/lock/LCK..ttyS2 ] || echo gone; exit $status", {"v"}));
+  EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}) + "held\ngone\n") << r.err;
+  EXPECT_EQ(r.status, 0);
+}
+
+// minicom, cu or busybox microcom has the line: its lock file names a live
+// process.
+TEST(MicomDevice, ALineLockedByALiveProgramIsAnOpenFailure) {
+  SimResult r = sim_run({}, micom_in_shell(
+      "sleep 60 & printf '%10d\\n' $! >/var/lock/LCK..ttyS2; \"$@\"; status=$?\n"
+      "kill $!; [ \"$(cat /var/lock/LCK..ttyS2)\" -eq $! ] && echo kept; exit $status", {"v"}));
+  EXPECT_EQ(r.out, "MICOM OPEN FAILED\nkept\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "a byte reached the line";
+}
+
 class MicomDeviceAsNobody : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -70,6 +92,13 @@ class MicomDeviceAsNobody : public ::testing::Test {
 
 TEST_F(MicomDeviceAsNobody, NoPermissionIsAnOpenFailure) {
   expect_open_failure(sim_run({}, as_nobody("chmod 0600 /dev/ttyS2", {"v"})));
+}
+
+// A lock directory kept for another group (or none): the flock alone.
+TEST_F(MicomDeviceAsNobody, ALockDirectoryItMayNotWriteToLeavesItTheFlockAlone) {
+  SimResult r = sim_run({}, as_nobody("chmod 0666 /dev/ttyS2; chmod 0755 /var/lock", {"v"}));
+  EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
+  EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(MicomDeviceAsNobody, ALineClaimedByAnotherProgramIsAnOpenFailureEvenForRoot) {

@@ -88,6 +88,14 @@ TEST(MicomSim, PrivateDevWithATtyAtTtyS2OrNoneOrADirectory) {
   EXPECT_EQ(host_dev(), before) << "the host's /dev changed";
 }
 
+TEST(MicomSim, LockFilesGoToALockDirectoryOfTheNamespacesOwn) {
+  if (access("/var/lock", F_OK) != 0) GTEST_SKIP() << "this host has no /var/lock";
+  const std::string name = "/var/lock/LCK..sim-test-" + std::to_string(getpid());
+  SimResult r = sim_run({}, {"sh", "-c", "test -z \"$(ls -A /var/lock)\" && touch " + name + " && stat -c %a /var/lock/"});
+  EXPECT_EQ(r.out, "1777\n") << r.err;
+  EXPECT_NE(access(name.c_str(), F_OK), 0) << "the lock file reached the host's /var/lock";
+}
+
 TEST(MicomSim, AnswersWithDelayAndGapAndLogsTheLine) {
   // stty and dd stand in for micom: raw line, one byte out, four back.
   SimResult r = sim_run({"--delay", "300", "--gap", "200"},

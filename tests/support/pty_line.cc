@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "pty_line.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -19,12 +21,37 @@ pty_line open_pty_line() {
   line.path = ptsname(line.far_end);
   line.observer = open(line.path.c_str(), O_RDWR | O_NOCTTY);
   EXPECT_GE(line.observer, 0);
+  char lock_directory[] = "/tmp/micom-lock-XXXXXX";
+  EXPECT_NE(mkdtemp(lock_directory), nullptr);
+  line.lock_directory = lock_directory;
   return line;
 }
 
 void close_pty_line(pty_line& line) {
   if (line.observer >= 0) close(line.observer);
   hang_up(line);
+  for (const std::string& name : directory_entries(line.lock_directory)) {
+    unlink((line.lock_directory + "/" + name).c_str());
+  }
+  rmdir(line.lock_directory.c_str());
+}
+
+std::string lock_text(pid_t pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+  return text;
+}
+
+std::vector<std::string> directory_entries(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(directory.c_str())) {
+    while (dirent* entry = readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
 }
 
 termios set_distinctive_state(const pty_line& line) {

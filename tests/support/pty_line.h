@@ -2,18 +2,28 @@
 // A pseudo-terminal standing in for the microcontroller's line in tests.
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <string>
+#include <vector>
 
 struct pty_line {
   int far_end;             // master: the microcontroller's side
   int observer;            // a descriptor of the line itself, to look at it
   std::string path;        // the line's device name, for the port to open
+  std::string lock_directory;  // empty and the run's own, for its lock files
 };
 
 pty_line open_pty_line();
+// Also removes the lock directory and whatever is left in it.
 void close_pty_line(pty_line& line);
+
+// A lock file's text naming pid, as the run writes it: "%10d\n".
+std::string lock_text(pid_t pid);
+
+// The names in a directory, "." and ".." aside.
+std::vector<std::string> directory_entries(const std::string& directory);
 
 // Gives the line a state no run would leave behind: 9600 baud, two stop bits,
 // hang-up on close, canonical mode with echo, IEXTEN and ECHOE. Returns the

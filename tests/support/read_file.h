@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Whole files as text, for tests that read logs, traces and reports.
+// Whole files as text, for tests that read logs, traces and reports, and
+// write the files a run finds.
 #pragma once
 
 #include <string>
 
 // The file's bytes; empty when it cannot be read.
 std::string read_file(const std::string& path);
+
+// Replaces the file's bytes with text, making it if need be; false on failure.
+bool write_file(const std::string& path, const std::string& text);

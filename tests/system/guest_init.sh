@@ -17,7 +17,10 @@
 #                      descriptor still works afterwards
 #   nocarrier:ARG      the same as run:ARG, with -clocal on the line, as a getty
 #                      or `stty -clocal` leaves it
-# Writes to the UART's scratch register mark where each run, stale, leader or nocarrier case's
+#   locked:ARG         the same as run:ARG, while a live process holds the
+#                      line's lock file (/var/lock/LCK..ttyS2), as minicom or cu
+#                      does; reports whether the lock file was kept as it was
+# Writes to the UART's scratch register mark where each run, stale, leader, nocarrier or locked case's
 # micom begins (the case number) and ends (the number + 0x80), so the host can
 # find the run in qemu's register trace.
 /bin/busybox --install -s /bin
@@ -177,6 +180,21 @@ for c in $(echo "$cases" | tr , ' '); do
     prior_line
     stty -F $tty -clocal
     run_micom $n "${c#nocarrier:}"
+    ;;
+  locked:*)
+    mkdir -p /var/lock
+    sleep 600 &
+    holder=$!
+    printf '%10d\n' $holder >/var/lock/LCK..ttyS2
+    prior_line
+    run_micom $n "${c#locked:}"
+    if [ "$(cat /var/lock/LCK..ttyS2)" = "$(printf %10d $holder)" ]; then
+      echo "lock-after kept" >&4
+    else
+      echo "lock-after changed" >&4
+    fi
+    kill $holder
+    rm /var/lock/LCK..ttyS2
     ;;
   *)
     echo "error unknown case" >&4

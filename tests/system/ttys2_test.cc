@@ -185,7 +185,7 @@ class BurstReply : public GuestSuite<BurstReply<M>> {
     BurstReply::boot({M::machine,
                       std::string("burst-") + M::name,
                       {"--reply", "V=000D13FF", "--reply", "W=A1A2A3A4"},
-                      "run:v,run:h,run:r,stale:W:v,slot:" + std::to_string(M::no_uart_slot) + ":v,leader:v",
+                      "run:v,run:h,run:r,stale:W:v,slot:" + std::to_string(M::no_uart_slot) + ":v,leader:v,locked:v",
                       M::device_tree()});
   }
 };
@@ -268,6 +268,17 @@ TYPED_TEST(BurstReply, SessionLeaderLeavesTheLineWorkingForItsOtherHolder) {
   EXPECT_EQ(c.fields.at("holder-after"), "open") << "micom's exit hung the line up";
   expect_one_framed_byte<TypeParam>(this->wire(6), 'V');
   expect_line_left_as_found<TypeParam>(c, this->wire(6), kIcanon | kEcho);
+}
+
+// minicom or cu holds the line by its lock file: micom sends nothing, leaves
+// the line as it was and the lock file to its holder.
+TYPED_TEST(BurstReply, ALineLockedByALiveProgramFailsTheOpenAndIsLeftAlone) {
+  const guest_case& c = this->guest(7);
+  ASSERT_EQ(c.name, "locked:v");
+  expect_open_failed(c);
+  EXPECT_EQ(counter_delta(c, "tx"), 0);
+  EXPECT_EQ(c.fields.at("stty-after"), c.fields.at("stty-before"));
+  EXPECT_EQ(c.fields.at("lock-after"), "kept");
 }
 
 // The sim sends the reply one byte at a time, 0.3 s apart: longer than the
