@@ -18,6 +18,13 @@ namespace {
 
 constexpr double kPrepareLimitS = 540;  // may install qemu and fetch the kernel
 constexpr double kBootLimitS = 150;     // a whole TCG run on a slow machine takes well under this
+// The image's root file system is built under qemu-user (about 4 minutes
+// here, alone on the machine); its boot, apt and checks took 60 to 90 s.
+constexpr double kImagePrepareLimitS = 1800;
+constexpr double kImageBootLimitS = 600;
+// A guest that reported "done" but does not power off (a board whose reset
+// qemu does not model) is ended this long after.
+constexpr double kPowerOffGraceS = 60;
 constexpr double kKvmSignOfLifeS = 10;  // a KVM guest reaches /init in a few seconds
 constexpr double kSimStartLimitS = 10;
 constexpr int kSkipStatus = 77;
@@ -47,19 +54,25 @@ bool sim_listens(const std::string& path) {
 
 // Runs prepare_guest.sh; sets out->skip or out->error when it cannot.
 void prepare(guest_machine machine, const std::string& dir, guest_outcome* out) {
-  const char* micom = machine == guest_machine::x86_64 ? MICOM_BINARY : MICOM_ARMHF_BINARY;
+  const char* micom = machine == guest_machine::x86_64        ? MICOM_BINARY
+                      : machine == guest_machine::armhf_image ? MICOM_ARMHF_DEB
+                                                              : MICOM_ARMHF_BINARY;
   if (access(micom, R_OK) != 0) {
-    out->skip = std::string("no micom for the guest at ") + micom + " (build the armhf preset first)";
+    out->skip = std::string("no micom for the guest at ") + micom +
+                (machine == guest_machine::armhf_image ? " (the package tests' package_build makes it)"
+                                                       : " (build the armhf preset first)");
     return;
   }
   const char* arch = machine == guest_machine::x86_64 ? "amd64" : "armhf";
+  std::vector<std::string> argv = {"sh", PREPARE_GUEST_SCRIPT, arch, SYSTEM_CACHE_DIR, micom, dir};
+  if (machine == guest_machine::armhf_image) argv = {"sh", PREPARE_IMAGE_SCRIPT, SYSTEM_CACHE_DIR, micom, dir};
   std::string log = dir + "/prepare.log", error;
-  pid_t pid = start_process({"sh", PREPARE_GUEST_SCRIPT, arch, SYSTEM_CACHE_DIR, micom, dir}, log, &error);
+  pid_t pid = start_process(argv, log, &error);
   if (pid < 0) {
     out->error = error;
     return;
   }
-  process_end end = wait_or_kill(pid, kPrepareLimitS);
+  process_end end = wait_or_kill(pid, machine == guest_machine::armhf_image ? kImagePrepareLimitS : kPrepareLimitS);
   if (!end.in_time) {
     out->error = "preparing the guest overran and was killed, see " + log;
   } else if (WIFEXITED(end.wait_status) && WEXITSTATUS(end.wait_status) == kSkipStatus) {
@@ -88,6 +101,25 @@ std::vector<std::string> qemu_command(const guest_setup& setup, const std::strin
             "-serial", "file:" + dir + "/results.txt",
             // qemu's serial_* events do not tell the four UARTs apart; these carry the address.
             "-trace", "memory_region_ops_read", "-trace", "memory_region_ops_write", "-D", dir + "/trace.log"};
+  }
+  if (machine == guest_machine::armhf_image) {
+    // systemd and apt want more memory than the initramfs guests. The
+    // results port is named so that udev links it as /dev/virtio-ports/results.
+    // systemd-firstboot would wait on the console for a locale and a password.
+    return {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15", "-smp", "1", "-m", "1024",
+            "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
+            "-chardev", "null,id=port0", "-chardev", "null,id=port1", "-chardev", "null,id=port3",
+            "-chardev", uart,
+            "-device", "pci-serial-4x,chardev1=port0,chardev2=port1,chardev3=uart,chardev4=port3",
+            "-drive", "file=" + dir + "/root.img,if=none,format=raw,id=root", "-device", "virtio-blk-pci,drive=root",
+            "-kernel", dir + "/vmlinuz", "-initrd", dir + "/initrd.img",
+            "-append", "console=hvc0 root=/dev/vda rw " + kKernelArgs + " systemd.firstboot=off",
+            "-device", "virtio-serial-pci",
+            "-chardev", "file,id=console,path=" + dir + "/console.log",
+            "-device", "virtconsole,chardev=console",
+            "-chardev", "file,id=results,path=" + dir + "/results.txt",
+            "-device", "virtserialport,chardev=results,name=results",
+            "-trace", "serial_read", "-trace", "serial_write", "-D", dir + "/trace.log"};
   }
   if (machine == guest_machine::x86_64) {
     c = {"qemu-system-x86_64", "-accel", accel, "-M", "pc",
@@ -139,9 +171,11 @@ pid_t start_sim(const guest_setup& setup, const std::string& socket, guest_outco
   return pid;
 }
 
-// Waits for qemu to power off, within the limits; kills it when it overruns.
-boot_end watch_qemu(pid_t qemu, bool kvm, guest_outcome* out) {
+// Waits for qemu to power off, within the limits; kills it when it overruns,
+// or when the guest is done but stays up.
+boot_end watch_qemu(pid_t qemu, bool kvm, double limit_s, guest_outcome* out) {
   double start = monotonic_seconds();
+  double done_at = -1;
   boot_end end = boot_end::failed;
   for (;;) {
     int status;
@@ -159,9 +193,15 @@ boot_end watch_qemu(pid_t qemu, bool kvm, guest_outcome* out) {
       end = boot_end::no_sign_of_life;
       break;
     }
-    if (running > kBootLimitS) {
+    if (done_at < 0 && parse_guest_report(read_file(out->dir + "/results.txt")).done) done_at = running;
+    if (done_at >= 0 && running - done_at > kPowerOffGraceS) {
       kill_process(qemu);
-      out->error = "qemu overran its " + std::to_string(static_cast<int>(kBootLimitS)) + " s and was killed";
+      end = boot_end::powered_off;
+      break;
+    }
+    if (running > limit_s) {
+      kill_process(qemu);
+      out->error = "qemu overran its " + std::to_string(static_cast<int>(limit_s)) + " s and was killed";
       break;
     }
     usleep(50 * 1000);
@@ -181,7 +221,8 @@ boot_end boot(const guest_setup& setup, const std::string& accel, const std::str
   out->accel = accel;
   std::vector<std::string> qemu_argv = qemu_command(setup, out->dir, accel, socket);
   pid_t qemu = start_process(qemu_argv, out->dir + "/qemu.log", &out->error);
-  boot_end end = qemu > 0 ? watch_qemu(qemu, accel == "kvm", out) : boot_end::failed;
+  double limit_s = setup.machine == guest_machine::armhf_image ? kImageBootLimitS : kBootLimitS;
+  boot_end end = qemu > 0 ? watch_qemu(qemu, accel == "kvm", limit_s, out) : boot_end::failed;
   // The sim ends when qemu hangs up; it gets a moment for that.
   wait_or_kill(sim, 2);
   return end;

@@ -17,6 +17,10 @@ enum class guest_machine {
   // qemu-system-arm -M orangepi-pc: an Allwinner H3 whose UART2 (0x01c28800)
   // goes to the sim; ttyS2 is whatever the board's device tree makes it
   orangepi_pc,
+  // qemu-system-arm -M virt as armhf, booting a Debian 12 system (systemd,
+  // udev, apt) from a virtio disk; the board's package is installed in it and
+  // image_checks.sh reports (see prepare_image.sh). It ignores the case list.
+  armhf_image,
 };
 
 struct guest_setup {
@@ -43,7 +47,9 @@ struct guest_outcome {
   std::vector<int> sim_received;  // the bytes that reached micom-sim
 };
 
-// Prepares the kernel and initramfs, then boots. An x86_64 guest runs with
-// KVM when /dev/kvm works; one that shows no sign of life soon is given up
-// for TCG. The ARM guests need the board's (static) build of micom.
+// Prepares the kernel and initramfs (or the image), then boots. An x86_64
+// guest runs with KVM when /dev/kvm works; one that shows no sign of life
+// soon is given up for TCG. The ARM guests need the board's (static) build
+// of micom, the image its Debian package. A guest still running some time
+// after it reported "done" is ended: its run counts as complete.
 guest_outcome run_guest(const guest_setup& setup);
