@@ -223,4 +223,32 @@ TEST_F(Try, RunsAScriptWithThisBuildsMicomOnItsPathAndTheRepliesInTurn) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(Try, HelpShowsHowToUseTryAndTheSimulatorsOptionsNotMicomsUsage) {
+  for (const char* help : {"--help", "-h"}) {
+    SimResult r = run_try({help});
+    EXPECT_EQ(r.status, 0) << help;
+    EXPECT_EQ(r.err, "") << help;
+    EXPECT_EQ(r.out.rfind("Usage: " MICOM_SOURCE_DIR "/try LETTER", 0), 0u) << help << ":\n" << r.out;
+    EXPECT_NE(r.out.find("\n    --silent "), std::string::npos) << help;
+    EXPECT_NE(r.out.find("\n    --reply L=HEX"), std::string::npos) << help;
+    // Options ./try sets itself, or that run no command, are not offered.
+    EXPECT_EQ(r.out.find("--socket"), std::string::npos) << help;
+    EXPECT_EQ(r.out.find("argument error"), std::string::npos) << help;
+  }
+}
+
+TEST_F(Try, ASimulatorsMistakeNamesCommandsTheUserCanType) {
+  // An option without the -- after it would reach micom as its argument.
+  SimResult r = run_try({"--silent", "v"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "try: --silent is an option for the simulator: put -- between the options and micom's "
+                   "argument, e.g. " MICOM_SOURCE_DIR "/try --silent -- v (see " MICOM_SOURCE_DIR "/try --help)\n");
+  r = run_try({"--quiet", "--", "v"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "micom-sim: unknown option '--quiet'; see " MICOM_SOURCE_DIR "/try --help\n");
+}
+
+
 }  // namespace
