@@ -251,4 +251,59 @@ TEST_F(Try, ASimulatorsMistakeNamesCommandsTheUserCanType) {
 }
 
 
+// A command the README shows being typed, and what it shows coming back.
+struct ReadmeExample {
+  std::string command;  // with its here-document, if it has one
+  std::string shown;    // standard output and standard error together
+};
+
+// The README's examples that run without the board: every fenced block whose
+// first line starts with "$ ./try". In it a line starting with "$ " is a
+// command; one ending in a here-document (<<'EOF') goes on up to the line
+// that ends it; the lines after a command, up to the next one, are what it
+// prints.
+std::vector<ReadmeExample> readme_examples(const std::string& readme) {
+  std::vector<ReadmeExample> found;
+  bool in_block = false, first_line = false, checked = false;
+  std::string heredoc_end;
+  size_t start = 0;
+  while (start < readme.size()) {
+    size_t end = readme.find('\n', start);
+    if (end == std::string::npos) end = readme.size();
+    std::string line = readme.substr(start, end - start);
+    start = end + 1;
+    if (line.rfind("```", 0) == 0) {
+      in_block = !in_block;
+      first_line = in_block;
+      continue;
+    }
+    if (!in_block) continue;
+    if (first_line) checked = line.rfind("$ ./try", 0) == 0;
+    first_line = false;
+    if (!checked) continue;
+    if (!heredoc_end.empty()) {
+      found.back().command += "\n" + line;
+      if (line == heredoc_end) heredoc_end.clear();
+    } else if (line.rfind("$ ", 0) == 0) {
+      found.push_back({line.substr(2), ""});
+      size_t here = line.find("<<'");
+      if (here != std::string::npos) heredoc_end = line.substr(here + 3, line.find('\'', here + 3) - here - 3);
+    } else {
+      found.back().shown += line + "\n";
+    }
+  }
+  return found;
+}
+
+TEST_F(Try, EveryExampleInTheReadmePrintsWhatTheReadmeShows) {
+  std::vector<ReadmeExample> examples = readme_examples(read_file(MICOM_SOURCE_DIR "/README.md"));
+  // ./try v, the scripts in Scripting and the polling script at the least.
+  ASSERT_GE(examples.size(), 4u) << "the README's checked examples are gone";
+  for (const ReadmeExample& e : examples) {
+    SimRun run = spawn({"/bin/bash", "-c", "cd " MICOM_SOURCE_DIR " && " + e.command}, true);
+    SimResult r = sim_finish(&run, 100000);
+    EXPECT_EQ(r.out, e.shown) << "$ " << e.command;
+  }
+}
+
 }  // namespace
