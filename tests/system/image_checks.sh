@@ -12,6 +12,7 @@
 #   service         the packaged micom-status.service, copied and started as
 #                   it is; whether micom's lock file stands during its run
 #   read-only-lock  the same with /run/lock read-only to it
+#   no-bind         the same without its BindPaths= line
 #   timer           the packaged micom-status.timer started, until it fired
 #   remove          apt-get remove, and what is left of micom
 set -u
@@ -131,6 +132,18 @@ watch_lock
 timeout 60 systemctl start $unit
 report "status $?"
 lock_report
+unit_output
+rm -r /etc/systemd/system/$unit.d
+systemctl daemon-reload
+
+case_begins no-bind
+# The same unit without its BindPaths= line: PrivateDevices= leaves ttyS2
+# out of its /dev, whatever DeviceAllow= grants.
+mkdir -p /etc/systemd/system/$unit.d
+printf '[Service]\nBindPaths=\n' >/etc/systemd/system/$unit.d/no-bind.conf
+systemctl daemon-reload
+timeout 60 systemctl start $unit
+report "status $?"
 unit_output
 rm -r /etc/systemd/system/$unit.d
 systemctl daemon-reload
