@@ -42,15 +42,18 @@ report_output() {  # OUT_FILE ERR_FILE
 # leaves what it saw in /tmp/lock-seen: the file's first line (spaces as _),
 # its mode and owner, and the name of the process it names.
 watch_lock() {
-  rm -f /tmp/lock-seen
+  rm -f /tmp/lock-seen /tmp/watcher-up
   touch /tmp/watching
   (
+    touch /tmp/watcher-up
     while [ -e /tmp/watching ]; do
       if [ -e $lock ]; then
+        text=$(head -n 1 $lock)
+        holder=$(cat /proc/$(echo $text)/comm)
         {
-          echo "lock-text $(head -n 1 $lock | sed 's/ /_/g')"
+          echo "lock-text $(echo "$text" | sed 's/ /_/g')"
+          echo "lock-holder $holder"
           echo "lock-mode $(stat -c '%a %U' $lock)"
-          echo "lock-holder $(cat /proc/$(head -n 1 $lock | tr -d ' ')/comm)"
         } >/tmp/lock-seen
         break
       fi
@@ -58,6 +61,8 @@ watch_lock() {
     done
   ) &
   watcher=$!
+  # Watching before micom starts.
+  while [ ! -e /tmp/watcher-up ]; do sleep 0.05; done
 }
 lock_report() {
   rm -f /tmp/watching

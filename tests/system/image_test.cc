@@ -15,8 +15,8 @@ namespace {
 
 using lines = std::vector<std::string>;
 
-// The sim answers slowly, a byte per 0.3 s, so that a run lasts long enough
-// for the guest to see micom's lock file while it stands.
+// The sim answers slowly, a byte per 0.5 s, so that a run lasts long enough
+// for the guest to see micom's lock file, and whose it is, while it stands.
 const lines kV = {"SEND V TO MICOM", "READ DATA(0x01)", "READ DATA(0x00)", "READ DATA(0x07)", "READ DATA(0x0D)"};
 const lines kS = {"SEND S TO MICOM", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x01)"};
 
@@ -24,7 +24,7 @@ class DebianImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     outcome_ = new guest_outcome(run_guest(
-        {guest_machine::armhf_image, "image-armhf", {"--gap", "300", "--reply", "V=0100070D", "--reply", "S=00000001"}, "", {}}));
+        {guest_machine::armhf_image, "image-armhf", {"--gap", "500", "--reply", "V=0100070D", "--reply", "S=00000001"}, "", {}}));
   }
   static void TearDownTestSuite() {
     delete outcome_;
