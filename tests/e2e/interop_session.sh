@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# A serial terminal program in a tmux pane and micom on the same line, run
+# inside micom-sim: one of them takes the line first, the other comes while it
+# holds it. Prints what happened, one KEY=VALUE line each.
+#
+#   interop_session.sh program-first|micom-first PROGRAM CLAIMED MICOM...
+#
+# PROGRAM is the program's command line, setting the line to 115200, run by
+# the pane's shell with $dir a scratch directory of its own; CLAIMED is a
+# shell condition that holds once the program has claimed the line; MICOM...
+# runs micom.
+#
+# program-first: the program claims the line; `timeout 3 micom v`
+#   (while_held_status, while_held_out); whether the program still runs
+#   (program, program_said); the program's pane is closed; `micom v`
+#   (after_status, after_out).
+# micom-first: `micom s` sets the line up and waits for its reply (the sim's
+#   --delay, over 3 s); the program is started and given up to 3 s to give up
+#   or to set the line; the line's speed then (speed_during); whether the
+#   program gave up (program, program_said); micom's end (micom_status,
+#   micom_out).
+# micom's output has its lines joined by "|". held=never, micom_speed=never
+# and line_freed=never say that a step never came.
+set -u
+order=$1 program=$2 claimed=$3
+shift 3
+line=/dev/ttyS2
+# cu opens the line as user uucp.
+chmod 0666 $line
+dir=$(mktemp -d)
+export dir
+# A tmux server of its own, so that no user's tmux is ever touched. A pane
+# whose program has ended stays, to show how it ended.
+printf 'set -g default-shell /bin/sh\nset -g remain-on-exit on\n' >"$dir/tmux.conf"
+pane() { tmux -S "$dir/tmux" -f "$dir/tmux.conf" "$@"; }
+trap 'pane kill-server 2>/dev/null; rm -rf "$dir"' EXIT
+
+# Tries a condition every 0.05 s, for up to $2 seconds.
+within() {
+  local i
+  for ((i = 0; i < $2 * 20; i++)); do
+    eval "$1" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+speed() { stty -F $line speed 2>/dev/null; }
+# The processes that have the line open, but for the sim.
+holders() { fuser $line 2>/dev/null | tr -s ' ' '\n' | grep -E '^[0-9]+$' | grep -vx "$PPID"; }
+program_ended() {
+  local pid
+  for pid in $program_pids; do kill -0 "$pid" 2>/dev/null && return 1; done
+  return 0
+}
+program_dead() { [ "$(pane display -p -t interop '#{pane_dead}')" = 1 ]; }
+report_program() {
+  if program_dead; then
+    echo "program=exited $(pane display -p -t interop '#{?pane_dead_signal,signal #{pane_dead_signal},status #{pane_dead_status}}')"
+  else
+    echo "program=running"
+  fi
+  # Its last words on the screen (tmux scrolls them into the history when
+  # the pane dies).
+  echo "program_said=$(pane capture-pane -p -J -S - -t interop | grep -v -e '^\s*$' -e '^Pane is dead' | tail -n 1)"
+}
+# The pane's shell stays (not exec'ing the program, outliving a hang-up) to
+# reap the program: one left to init may stay a zombie for a while, whose PID
+# counts as alive in the lock file it held.
+start_program() { pane new-session -d -x 150 -y 25 -s interop "trap : HUP; $program; exit \$?"; }
+# Closes the pane as closing a terminal window does: the program gets SIGHUP
+# (from the shell, as an interactive one passes it on to its jobs) and its
+# terminal goes. Then waits until the program has ended and the line is free.
+end_program() {
+  program_pids=$(ps -o pid= --ppid "$(pane display -p -t interop '#{pane_pid}')")
+  kill -HUP $program_pids 2>/dev/null
+  pane kill-server 2>/dev/null
+  if ! within '[ -z "$(holders)" ] && program_ended' 10; then
+    echo "line_freed=never"
+    kill -KILL $(holders) 2>/dev/null
+  fi
+  # The sim keeps the line open, so a TIOCEXCL (screen's) outlives the
+  # program that set it; on a UART nobody else has open, the last close ends it.
+  /usr/bin/python3 -c 'import fcntl, os, termios
+fcntl.ioctl(os.open("/dev/ttyS2", os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK), termios.TIOCNXCL)'
+}
+# One micom run, bounded by $2 seconds: KEY_status and KEY_out.
+micom_run() {
+  timeout "$2" "${@:3}" >"$dir/out"
+  echo "$1_status=$?"
+  echo "$1_out=$(tr '\n' '|' <"$dir/out")"
+}
+
+case $order in
+  program-first)
+    start_program
+    within '[ "$(speed)" = 115200 ] && '"$claimed" 10 || echo "held=never"
+    micom_run while_held 3 "$@" v
+    report_program
+    end_program
+    micom_run after 10 "$@" v
+    ;;
+  micom-first)
+    micom_run micom 15 "$@" s &
+    micom=$!
+    within '[ "$(speed)" = 57600 ]' 10 || echo "micom_speed=never"
+    start_program
+    # Until the program gives up or sets the line its way; a slow start
+    # counts as waiting.
+    within 'program_dead || [ "$(speed)" != 57600 ]' 3
+    echo "speed_during=$(speed)"
+    report_program
+    wait $micom
+    end_program
+    ;;
+esac
