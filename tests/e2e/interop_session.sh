@@ -30,9 +30,8 @@ line=/dev/ttyS2
 chmod 0666 $line
 dir=$(mktemp -d)
 export dir
-# A tmux server of its own, so that no user's tmux is ever touched. A pane
-# whose program has ended stays, to show how it ended.
-printf 'set -g default-shell /bin/sh\nset -g remain-on-exit on\n' >"$dir/tmux.conf"
+# A tmux server of its own, so that no user's tmux is ever touched.
+printf 'set -g default-shell /bin/sh\n' >"$dir/tmux.conf"
 pane() { tmux -S "$dir/tmux" -f "$dir/tmux.conf" "$@"; }
 trap 'pane kill-server 2>/dev/null; rm -rf "$dir"' EXIT
 
@@ -53,21 +52,25 @@ program_ended() {
   for pid in $program_pids; do kill -0 "$pid" 2>/dev/null && return 1; done
   return 0
 }
-program_dead() { [ "$(pane display -p -t interop '#{pane_dead}')" = 1 ]; }
+program_exited() { [ -s "$dir/status" ]; }
+# Its last words on the screen.
+program_said() { pane capture-pane -p -J -t interop | grep -v '^\s*$' | tail -n 1; }
 report_program() {
-  if program_dead; then
-    echo "program=exited $(pane display -p -t interop '#{?pane_dead_signal,signal #{pane_dead_signal},status #{pane_dead_status}}')"
+  if program_exited; then
+    # What it printed may reach the pane a moment after it ended.
+    within '[ -n "$(program_said)" ]' 2
+    echo "program=exited status $(cat "$dir/status")"
   else
     echo "program=running"
   fi
-  # Its last words on the screen (tmux scrolls them into the history when
-  # the pane dies).
-  echo "program_said=$(pane capture-pane -p -J -S - -t interop | grep -v -e '^\s*$' -e '^Pane is dead' | tail -n 1)"
+  echo "program_said=$(program_said)"
 }
-# The pane's shell stays (not exec'ing the program, outliving a hang-up) to
-# reap the program: one left to init may stay a zombie for a while, whose PID
-# counts as alive in the lock file it held.
-start_program() { pane new-session -d -x 150 -y 25 -s interop "trap : HUP; $program; exit \$?"; }
+# The pane's shell outlives a hang-up to reap the program (one left to init
+# may stay a zombie for a while, whose PID counts as alive in the lock file it
+# held), and the pane outlives the program, so that tmux reads all it printed.
+start_program() {
+  pane new-session -d -x 150 -y 25 -s interop "trap : HUP; $program; echo \$? >\"\$dir/status\"; exec sleep 600"
+}
 # Closes the pane as closing a terminal window does: the program gets SIGHUP
 # (from the shell, as an interactive one passes it on to its jobs) and its
 # terminal goes. Then waits until the program has ended and the line is free.
@@ -107,7 +110,7 @@ case $order in
     start_program
     # Until the program gives up or sets the line its way; a slow start
     # counts as waiting.
-    within 'program_dead || [ "$(speed)" != 57600 ]' 3
+    within 'program_exited || [ "$(speed)" != 57600 ]' 3
     echo "speed_during=$(speed)"
     report_program
     wait $micom
