@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: MIT
 # A serial terminal program in a tmux pane and micom on the same line, run
 # inside micom-sim: one of them takes the line first, the other comes while it
-# holds it. Prints what happened, one KEY=VALUE line each.
+# holds it, or after micom was killed. Prints what happened, one KEY=VALUE
+# line each.
 #
-#   interop_session.sh program-first|micom-first PROGRAM CLAIMED MICOM...
+#   interop_session.sh program-first|micom-first|micom-killed PROGRAM CLAIMED MICOM...
 #
 # PROGRAM is the program's command line, setting the line to 115200, run by
 # the pane's shell with $dir a scratch directory of its own; CLAIMED is a
@@ -20,6 +21,12 @@
 #   or to set the line; the line's speed then (speed_during); whether the
 #   program gave up (program, program_said); micom's end (micom_status,
 #   micom_out).
+# micom-killed: `micom s` sets the line up, waits for a reply that never
+#   comes (the sim's --reply S=) and is killed outright; whether it left its
+#   lock file, with its PID (stale_lock); the program is started and given up
+#   to 3 s to give up or to claim the line (program, program_said; claimed
+#   for one that runs); the program's pane is closed; `micom v` (after_status,
+#   after_out).
 # micom's output has its lines joined by "|". held=never, micom_speed=never
 # and line_freed=never say that a step never came.
 set -u
@@ -115,5 +122,19 @@ case $order in
     report_program
     wait $micom
     end_program
+    ;;
+  micom-killed)
+    "$@" s >/dev/null &
+    micom=$!
+    within '[ "$(speed)" = 57600 ]' 10 || echo "micom_speed=never"
+    kill -KILL $micom
+    wait $micom 2>/dev/null
+    [ "$(tr -d ' \n' </var/lock/LCK..ttyS2)" = $micom ] && echo "stale_lock=yes"
+    start_program
+    within 'program_exited || { [ "$(speed)" = 115200 ] && '"$claimed"'; }' 3
+    program_exited || echo "claimed=$(eval "$claimed" && echo yes)"
+    report_program
+    end_program
+    micom_run after 10 "$@" v
     ;;
 esac

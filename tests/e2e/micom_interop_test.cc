@@ -2,8 +2,9 @@
 // micom beside the serial programs an operator opens on the same line
 // (Debian's own, each in a tmux pane on the sim's /dev/ttyS2), in both
 // orders: whichever comes second must not cross the first one's exchange or
-// session. Each program claims the line its own way: flock, a UUCP lock file
-// (/var/lock/LCK..ttyS2, the sim's private one) or TIOCEXCL.
+// session. And a program started after a run killed outright. Each program
+// claims the line its own way: flock, a UUCP lock file (/var/lock/LCK..ttyS2,
+// the sim's private one) or TIOCEXCL.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -25,26 +26,33 @@ struct Program {
   // What it says when it finds the line taken by micom ("" for screen,
   // which takes it all the same).
   const char* refusal;
+  // Whether it takes the line over from a run of micom killed outright,
+  // whose lock file stays with a dead PID.
+  bool takes_stale_lock;
 };
 
 const Program kPrograms[] = {
-    {"picocom", "picocom -b 115200 /dev/ttyS2", Claim::flock, "cannot lock /dev/ttyS2"},
-    {"tio", "tio -b 115200 /dev/ttyS2", Claim::flock, "Device file is locked by another process"},
+    {"picocom", "picocom -b 115200 /dev/ttyS2", Claim::flock, "cannot lock /dev/ttyS2", true},
+    {"tio", "tio -b 115200 /dev/ttyS2", Claim::flock, "Device file is locked by another process", true},
     // Debian's interpreter, which has python3-serial, whatever else is first on PATH.
     {"pyserial",
      "/usr/bin/python3 -c 'import serial, time; "
      "line = serial.Serial(\"/dev/ttyS2\", 115200, exclusive=True); print(\"open\"); time.sleep(3600)'",
-     Claim::flock, "Could not exclusively lock port /dev/ttyS2"},
+     Claim::flock, "Could not exclusively lock port /dev/ttyS2", true},
     // No modem: no init and reset strings, which would reach the MICOM.
     {"minicom",
      "printf 'pu minit\\npu mreset\\n' >$dir/.minirc.dfl && HOME=$dir minicom -b 115200 -D /dev/ttyS2",
-     Claim::lock_file, "Device /dev/ttyS2 is locked"},
-    {"microcom", "busybox microcom -s 115200 /dev/ttyS2", Claim::lock_file, "can't create '/var/lock/LCK..ttyS2'"},
-    {"cu", "cu -l /dev/ttyS2 -s 115200", Claim::lock_file, "Line in use"},
+     Claim::lock_file, "Device /dev/ttyS2 is locked", true},
+    // It never clears a stale lock.
+    {"microcom", "busybox microcom -s 115200 /dev/ttyS2", Claim::lock_file, "can't create '/var/lock/LCK..ttyS2'",
+     false},
+    // As user uucp it may not remove another user's lock from the sticky
+    // lock directory.
+    {"cu", "cu -l /dev/ttyS2 -s 115200", Claim::lock_file, "Line in use", false},
     // Its session ends with the pane (no detaching), as the others' do.
     {"screen",
      "printf 'autodetach off\\n' >$dir/screenrc && SCREENDIR=$dir/screens screen -c $dir/screenrc /dev/ttyS2 115200",
-     Claim::exclusive, ""},
+     Claim::exclusive, "", true},
 };
 
 // Names the test's row.
@@ -146,6 +154,30 @@ TEST_P(MicomInterop, WhileMicomHoldsTheLineTheProgramDoesNotTakeIt) {
   EXPECT_EQ(report["micom_status"], "0");
   EXPECT_EQ(report["micom_out"], joined(expected_stdout('S', {0x00, 0x00, 0x00, 0x01})));
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+}
+
+// A run killed outright (SIGKILL) leaves its lock file, with a PID no
+// longer alive. The programs that clear a stale lock take the line; the
+// others refuse it until the next run of micom, which takes the lock over.
+TEST_P(MicomInterop, AfterMicomWasKilledTheProgramFindsTheLockItLeft) {
+  const Program& p = GetParam();
+  SimResult r = session(p, "micom-killed", {"--reply", "S="});
+  SCOPED_TRACE(r.out + r.log);
+  std::map<std::string, std::string> report = report_of(r.out);
+  ASSERT_EQ(report.count("micom_speed"), 0u) << "micom never set the line up";
+  ASSERT_EQ(report["stale_lock"], "yes") << "the killed run left no lock file with its PID";
+  if (p.takes_stale_lock) {
+    EXPECT_EQ(report["program"], "running");
+    EXPECT_EQ(report["claimed"], "yes");
+  } else {
+    EXPECT_EQ(report["program"].rfind("exited", 0), 0u) << p.name << " took the line: " << report["program"];
+    EXPECT_NE(report["program_said"].find(p.refusal), std::string::npos) << report["program_said"];
+  }
+  EXPECT_EQ(report.count("line_freed"), 0u);
+  EXPECT_EQ(report["after_status"], "0");
+  EXPECT_EQ(report["after_out"], joined(expected_stdout('V', {0x01, 0x00, 0x02, 0x00})));
+  EXPECT_EQ(logged_bytes(r.log, "rx"), (std::vector<int>{'S', 'V'}));
+  EXPECT_EQ(r.status, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, MicomInterop, ::testing::ValuesIn(kPrograms),
