@@ -9,8 +9,11 @@
 // Where those programs look for them (on Debian a link to /run/lock).
 inline constexpr char uucp_lock_directory[] = "/var/lock";
 
+#include <sys/types.h>
+
 // The lock files a run created and removes when it ends; "" where none.
 struct uucp_lock {
+  pid_t owner;  // the run, as its lock files name it
   char paths[2][PATH_MAX];
 };
 

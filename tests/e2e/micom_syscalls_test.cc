@@ -96,6 +96,10 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   EXPECT_EQ(t.calls[blocking].find("O_NONBLOCK"), std::string::npos) << t.calls[blocking];
   EXPECT_LT(blocking, get);
   EXPECT_LT(lock, get) << "the settings must be saved only once the run has the line";
+  // The lock file, for programs that go by it, between the flock and the save.
+  long lock_file = find(t, "openat(AT_FDCWD, \"/var/lock/LCK..ttyS2\", O_WRONLY|O_CREAT|O_EXCL", lock);
+  ASSERT_GE(lock_file, 0) << "no lock file made";
+  EXPECT_LT(lock_file, get);
   EXPECT_LT(get, guard) << "the guard is armed before there is anything to put back";
   EXPECT_LT(guard, flush);
   EXPECT_LT(get, set);
@@ -126,6 +130,9 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   EXPECT_GT(restore, first_read) << "the saved settings must go back before the close";
   EXPECT_EQ(t.calls[restore].rfind(io + "TCSETSW, ", 0), 0u) << "the restore must wait for the output: " << t.calls[restore];
   EXPECT_EQ(find(t, "write(" + t.fd + ", ", command + 1), -1) << "only one byte goes out";
+  long unlock = find(t, "unlink(\"/var/lock/LCK..ttyS2\")", restore);
+  EXPECT_GT(unlock, restore) << "the lock file must stay until the settings are back";
+  EXPECT_LT(unlock, close_line);
 
   // The guard sets each signal in one call, without looking first, and is
   // not taken down: once the line is back there is nothing left to guard.
