@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   SimOptions o;
   std::string error;
   if (!parse_sim_options(argc, argv, &o, &error)) {
-    std::fprintf(stderr, "micom-sim: %s\n", error.c_str());
+    // argv[0] as started: a command the user can type (./try starts the sim as itself).
+    std::fprintf(stderr, "micom-sim: %s; see %s --help\n", error.c_str(), argv[0]);
     return 2;
   }
   if (o.help) {

@@ -53,7 +53,9 @@ DESCRIPTION
         micom-sim: received V at 57600 8N1 raw; sent 01 00 02 00; full log in try.log
     "(line settings unknown)" or "(line unavailable)" stands for "at
     SETTINGS" where the log says unknown or unavailable, and "(N times)"
-    follows a reception that came N times in a row.
+    follows a reception that came N times in a row. After H and R micom
+    puts the line back at once, mostly before the sim can look, so their
+    settings are mostly unknown: which comes first varies from run to run.
 
     With --socket the sim listens on a unix stream socket at PATH (logging
     "listening path=PATH" once it does), accepts one connection ("connected

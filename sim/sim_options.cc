@@ -168,7 +168,7 @@ bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::
       *error = "missing -- before the command '" + arg + "' (micom-sim [options] -- COMMAND [ARGS...])";
       return false;
     } else {
-      *error = "unknown option '" + arg + "' (see --help)";
+      *error = "unknown option '" + arg + "'";
       return false;
     }
   }
