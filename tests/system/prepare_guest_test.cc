@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct offline_case {
   const char* message;
   const char* output;  // what must not be left
 };
+
+// Names the test's row in listings, in place of the struct's bytes.
+void PrintTo(const offline_case& c, std::ostream* os) { *os << c.name; }
 
 class PrepareOffline : public ::testing::TestWithParam<offline_case> {};
 
