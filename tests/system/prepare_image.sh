@@ -77,7 +77,11 @@ if [ ! -d "$rootfs" ]; then
     echo MODULES=list >\"\$1/etc/initramfs-tools/conf.d/micom-image\"
     printf '%s\n' $initramfs_modules >\"\$1/usr/share/initramfs-tools/modules.d/micom-image\""
   customize_hook="echo micom-board >\"\$1/etc/hostname\""
-  if ! mmdebstrap --mode=root --architectures=armhf --variant=apt --include="$packages" \
+  # With only the standard descriptors: mmdebstrap hands its own to dpkg's
+  # hooks as `cat >&N`, which dash refuses for N above 9, and ours (the lock
+  # on 9, whatever the test harness left open) push N up.
+  if ! perl -MPOSIX -e 'POSIX::close($_) for 3 .. 1023; exec @ARGV or die "$ARGV[0]: $!\n"' \
+    mmdebstrap --mode=root --architectures=armhf --variant=apt --include="$packages" \
     --setup-hook="$setup_hook" --customize-hook="$customize_hook" \
     bookworm "$rootfs.new" "$mirror" >"$cache/mmdebstrap.log" 2>&1; then
     tail -n 30 "$cache/mmdebstrap.log" >&2
