@@ -95,6 +95,16 @@ unit_output() {
   report "ended $(tail -n 1 /tmp/ends)"
 }
 
+# Starts the unit by hand and reports its run, with the lock file seen
+# during it.
+start_unit() {
+  watch_lock
+  timeout 60 systemctl start $unit
+  report "status $?"
+  lock_report
+  unit_output
+}
+
 report boot
 
 case_begins install
@@ -119,11 +129,7 @@ micom_as nobody v
 case_begins service
 cp $examples/micom-status.service $examples/micom-status.timer /etc/systemd/system/
 systemctl daemon-reload
-watch_lock
-timeout 60 systemctl start $unit
-report "status $?"
-lock_report
-unit_output
+start_unit
 
 case_begins read-only-lock
 # The same unit where /run/lock is read-only to it, as ProtectSystem=strict
@@ -133,11 +139,7 @@ case_begins read-only-lock
 mkdir -p /etc/systemd/system/$unit.d
 printf '[Service]\nReadOnlyPaths=/run/lock\n' >/etc/systemd/system/$unit.d/lock.conf
 systemctl daemon-reload
-watch_lock
-timeout 60 systemctl start $unit
-report "status $?"
-lock_report
-unit_output
+start_unit
 rm -r /etc/systemd/system/$unit.d
 systemctl daemon-reload
 
