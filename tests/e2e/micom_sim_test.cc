@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <dirent.h>
 #include <poll.h>
 #include <regex>
 #include <set>
@@ -30,12 +29,8 @@ std::vector<double> times(const std::string& log, const std::string& tag) {
 }
 
 std::set<std::string> host_dev() {
-  std::set<std::string> names;
-  if (DIR* d = opendir("/dev")) {
-    while (dirent* e = readdir(d)) names.insert(e->d_name);
-    closedir(d);
-  }
-  return names;
+  const std::vector<std::string> names = directory_entries("/dev");
+  return {names.begin(), names.end()};
 }
 
 TEST(MicomSim, HelpIsAManualPageOnStandardOutput) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pty_line.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -11,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+#include "read_file.h"
 
 pty_line open_pty_line() {
   pty_line line;
@@ -42,17 +43,6 @@ std::string lock_text(pid_t pid) {
   return text;
 }
 
-std::vector<std::string> directory_entries(const std::string& directory) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(directory.c_str())) {
-    while (dirent* entry = readdir(d)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  return names;
-}
 
 termios set_distinctive_state(const pty_line& line) {
   termios state = line_settings(line);

@@ -6,7 +6,6 @@
 #include <termios.h>
 
 #include <string>
-#include <vector>
 
 struct pty_line {
   int far_end;             // master: the microcontroller's side
@@ -21,9 +20,6 @@ void close_pty_line(pty_line& line);
 
 // A lock file's text naming pid, as the run writes it: "%10d\n".
 std::string lock_text(pid_t pid);
-
-// The names in a directory, "." and ".." aside.
-std::vector<std::string> directory_entries(const std::string& directory);
 
 // Gives the line a state no run would leave behind: 9600 baud, two stop bits,
 // hang-up on close, canonical mode with echo, IEXTEN and ECHOE. Returns the

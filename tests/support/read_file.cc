@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "read_file.h"
 
+#include <dirent.h>
+
 #include <cstdio>
 
 std::string read_file(const std::string& path) {
@@ -19,4 +21,16 @@ bool write_file(const std::string& path, const std::string& text) {
   if (!f) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   return std::fclose(f) == 0 && written;
+}
+
+std::vector<std::string> directory_entries(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(directory.c_str())) {
+    while (dirent* entry = readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
 }
