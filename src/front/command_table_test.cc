@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "front/usage.h"
-
 namespace {
 
 TEST(CommandTable, EachLetterInEitherCaseFoldsToItsCapital) {
@@ -25,24 +23,6 @@ TEST(CommandTable, EachLetterInEitherCaseFoldsToItsCapital) {
 TEST(CommandTable, EverythingElseIsRejected) {
   for (char c : std::string("xX3 aAbB-/?zZ\t\x7f\xff")) EXPECT_FALSE(is_command_character(c)) << int(c);
   EXPECT_FALSE(is_command_character('\0'));
-}
-
-TEST(Usage, ShowsTheProgramNameAsReceived) {
-  testing::internal::CaptureStdout();
-  print_usage("./bin/micom");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "./bin/micom argument error !!!\n./bin/micom usage : ./bin/micom S/V/H/R/W/\n");
-}
-
-TEST(Usage, ProgramNameFallsBackWithoutAnArgumentVector) {
-  char name[] = "/usr/bin/micom";
-  char* argv[] = {name, nullptr};
-  EXPECT_STREQ(program_name(1, argv), "/usr/bin/micom");
-  char* empty[] = {nullptr};
-  EXPECT_STREQ(program_name(0, empty), "micom");
-  char nothing[] = "";
-  char* emptied[] = {nothing, nullptr};
-  EXPECT_STREQ(program_name(1, emptied), "micom");
 }
 
 }  // namespace

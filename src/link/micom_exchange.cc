@@ -10,6 +10,8 @@
 namespace {
 
 // Carries the command byte out, then takes the reply in from its front.
+// Ten bytes, the size the exchange has always had; the read stops at
+// micom_reply_length (4), so the rest is slack that is never filled.
 unsigned char exchange_buffer[10];
 
 // A hung-up line (adapter unplugged, far end closed) answers every read at
