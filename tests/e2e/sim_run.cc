@@ -113,6 +113,11 @@ std::string temp_path(const char* what) {
   return path;
 }
 
+SimResult sim_exec(const std::vector<std::string>& sim_args) {
+  SimRun run = sim_spawn(sim_args);
+  return sim_finish(&run, 20000);
+}
+
 SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command) {
   std::string log_path = temp_path("log");
   std::vector<std::string> args = sim_args;

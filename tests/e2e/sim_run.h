@@ -58,6 +58,9 @@ SimRun spawn(const std::vector<std::string>& argv, bool err_on_out = false);
 // spawn() of micom-sim with exactly these arguments.
 SimRun sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out = false);
 
+// micom-sim with exactly these arguments, run to its end (20 s at most).
+SimResult sim_exec(const std::vector<std::string>& sim_args);
+
 // Starts micom-sim sim_args --log TMP -- command.
 SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command);
 
