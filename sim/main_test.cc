@@ -9,7 +9,7 @@
 namespace {
 
 TEST(MicomSim, HelpIsAManualPageOnStandardOutput) {
-  SimResult r = sim_exec({"--help"});
+  sim_result r = sim_exec({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "DEFAULT REPLIES", "EXIT STATUS", "EXAMPLES"}) {
@@ -25,19 +25,19 @@ TEST(MicomSim, ItsOwnMistakesAndUnrunnableCommandsExitTwoWithOneLine) {
            {"--reply", "V=XYZ", "--", "true"},
            {"--hangup-after", "9", "--", "true"},
        }) {
-    SimResult r = sim_exec(args);
+    sim_result r = sim_exec(args);
     EXPECT_EQ(r.status, 2) << args[0];
     EXPECT_EQ(r.out, "") << args[0];
     EXPECT_EQ(r.err.rfind("micom-sim: ", 0), 0u) << r.err;
     EXPECT_EQ(lines_starting(r.err, "").size(), 1u) << r.err;
   }
-  SimResult r = sim_run({}, {"/nonexistent/micom", "v"});
+  sim_result r = sim_run({}, {"/nonexistent/micom", "v"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "micom-sim: cannot run '/nonexistent/micom': No such file or directory\n");
 }
 
 TEST(MicomSim, PassesOnTheCommandsExitStatusOrSignal) {
-  SimResult r = sim_run({}, {"sh", "-c", "echo out; exit 7"});
+  sim_result r = sim_run({}, {"sh", "-c", "echo out; exit 7"});
   EXPECT_EQ(r.status, 7);
   EXPECT_EQ(r.out, "out\n");
   EXPECT_EQ(lines_starting(r.log, "exit status=7").size(), 1u);

@@ -20,7 +20,7 @@ std::vector<double> times(const std::string& log, const std::string& tag) {
 
 TEST(MicomSim, AnswersWithDelayAndGapAndLogsTheLine) {
   // stty and dd stand in for micom: raw line, one byte out, four back.
-  SimResult r = sim_run({"--delay", "300", "--gap", "200"},
+  sim_result r = sim_run({"--delay", "300", "--gap", "200"},
                         {"sh", "-c", "stty raw -echo </dev/ttyS2 && printf V >/dev/ttyS2 && "
                                      "dd bs=1 count=4 </dev/ttyS2 2>/dev/null | od -An -tx1"});
   EXPECT_EQ(r.out, " 01 00 02 00\n") << r.log;
@@ -34,7 +34,7 @@ TEST(MicomSim, AnswersWithDelayAndGapAndLogsTheLine) {
 }
 
 TEST(MicomSim, StaleBytesEchoedByThePriorStateAreNotTakenAsReceived) {
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--stale", "414243"}, {"true"});
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--stale", "414243"}, {"true"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_bytes(r.log, "stale"), (std::vector<int>{0x41, 0x42, 0x43}));
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{});

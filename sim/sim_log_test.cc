@@ -22,8 +22,8 @@ TEST(MicomSim, LogLinesSharingAPipeWithTheCommandsOutputAreWhole) {
     for (std::vector<std::string> args : {std::vector<std::string>{}, std::vector<std::string>{"--hangup-after", "2"}}) {
       args.push_back("--");
       for (const std::string& word : micom_with({"w"})) args.push_back(word);
-      SimRun run = sim_spawn(args, true);
-      SimResult r = sim_finish(&run, 20000);
+      sim_process run = sim_spawn(args, true);
+      sim_result r = sim_finish(&run, 20000);
       std::string::size_type start = 0;
       for (std::string::size_type end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
         std::string line = r.out.substr(start, end - start);

@@ -38,7 +38,7 @@ TEST(MicomSim, SocketModeServesOneConnectionUntilThePeerCloses) {
   std::string log = temp_path("socket-log");
   std::string path = temp_path("socket");
   std::remove(path.c_str());  // the sim makes the socket itself
-  SimRun run = sim_spawn({"--reply", "V=0A0B0C0D", "--gap", "50", "--stale", "EE", "--socket", path, "--log", log});
+  sim_process run = sim_spawn({"--reply", "V=0A0B0C0D", "--gap", "50", "--stale", "EE", "--socket", path, "--log", log});
   run.log_path = log;
   ASSERT_NE(sim_wait_log(run, "listening path=" + path, 20000), "");
   int fd = connect_to(path);
@@ -49,7 +49,7 @@ TEST(MicomSim, SocketModeServesOneConnectionUntilThePeerCloses) {
   ASSERT_EQ(write(fd, "H", 1), 1);
   EXPECT_EQ(receive(fd, 1, 500), "");
   close(fd);
-  SimResult r = sim_finish(&run, 20000);
+  sim_result r = sim_finish(&run, 20000);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(logged_bytes(r.log, "rx"), (std::vector<int>{'V', 'H'}));
@@ -60,7 +60,7 @@ TEST(MicomSim, SocketModeServesOneConnectionUntilThePeerCloses) {
 
 TEST(MicomSim, SocketModeRefusesAPathInUse) {
   std::string path = temp_path("socket");  // a plain file is there already
-  SimResult r = sim_exec({"--socket", path});
+  sim_result r = sim_exec({"--socket", path});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(path), std::string::npos);
   EXPECT_EQ(access(path.c_str(), F_OK), 0) << "the sim removed a file it did not make";

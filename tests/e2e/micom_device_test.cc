@@ -18,7 +18,7 @@ std::vector<std::string> as_nobody(const std::string& prepare, const std::vector
   return micom_in_shell(prepare + "; exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"", args);
 }
 
-void expect_open_failure(const SimResult& r) {
+void expect_open_failure(const sim_result& r) {
   EXPECT_EQ(r.out, "MICOM OPEN FAILED\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 255);
@@ -28,7 +28,7 @@ void expect_open_failure(const SimResult& r) {
 TEST(MicomDevice, BadOrMissingArgumentPrintsUsageWithoutOpeningTheDevice) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, {"x"}, {"3"}, {""}, {"?v"}, {"-s"}}) {
-    SimResult r = sim_run({"--device", "none"}, micom_with(args));
+    sim_result r = sim_run({"--device", "none"}, micom_with(args));
     SCOPED_TRACE(args.empty() ? "(none)" : "'" + args[0] + "'");
     EXPECT_EQ(r.out, usage());
     EXPECT_EQ(r.err, "");
@@ -39,7 +39,7 @@ TEST(MicomDevice, BadOrMissingArgumentPrintsUsageWithoutOpeningTheDevice) {
 TEST(MicomDevice, AnythingButAWorkingTerminalIsAnOpenFailure) {
   for (const char* device : {"none", "directory", "file", "null", "fifo", "dangling"}) {
     for (const char* arg : {"v", "h"}) {
-      SimResult r = sim_run({"--device", device}, micom_with({arg}));
+      sim_result r = sim_run({"--device", device}, micom_with({arg}));
       SCOPED_TRACE(std::string(device) + " " + arg);
       expect_open_failure(r);
     }
@@ -47,13 +47,13 @@ TEST(MicomDevice, AnythingButAWorkingTerminalIsAnOpenFailure) {
 }
 
 TEST(MicomDevice, ARegularFileAtTheDevicePathIsLeftAsItWas) {
-  SimResult r = sim_run({"--device", "file"}, micom_in_shell("\"$@\"; status=$?; cat /dev/ttyS2; exit $status", {"v"}));
+  sim_result r = sim_run({"--device", "file"}, micom_in_shell("\"$@\"; status=$?; cat /dev/ttyS2; exit $status", {"v"}));
   EXPECT_EQ(r.out, "MICOM OPEN FAILED\nx\n");
   EXPECT_EQ(r.status, 255);
 }
 
 TEST(MicomDevice, ASymlinkToTheLineIsTheLine) {
-  SimResult r = sim_run({"--device", "link"}, micom_with({"v"}));
+  sim_result r = sim_run({"--device", "link"}, micom_with({"v"}));
   EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
@@ -61,7 +61,7 @@ TEST(MicomDevice, ASymlinkToTheLineIsTheLine) {
 
 // The run's lock file names it while it has the line, and goes with it.
 TEST(MicomDevice, ARunHoldsTheLinesLockFileWhileItHasTheLine) {
-  SimResult r = sim_run({"--delay", "500"}, micom_in_shell(
+  sim_result r = sim_run({"--delay", "500"}, micom_in_shell(
       "\"$@\" & run=$!; i=0\n"
       "while [ ! -s /var/lock/LCK..ttyS2 ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done\n"
       "held=$(cat /var/lock/LCK..ttyS2); wait $run; status=$?\n"
@@ -73,7 +73,7 @@ TEST(MicomDevice, ARunHoldsTheLinesLockFileWhileItHasTheLine) {
 // minicom, cu or busybox microcom has the line: its lock file names a live
 // process.
 TEST(MicomDevice, ALineLockedByALiveProgramIsAnOpenFailure) {
-  SimResult r = sim_run({}, micom_in_shell(
+  sim_result r = sim_run({}, micom_in_shell(
       "sleep 60 & printf '%10d\\n' $! >/var/lock/LCK..ttyS2; \"$@\"; status=$?\n"
       "kill $!; [ \"$(cat /var/lock/LCK..ttyS2)\" -eq $! ] && echo kept; exit $status", {"v"}));
   EXPECT_EQ(r.out, "MICOM OPEN FAILED\nkept\n");
@@ -85,7 +85,7 @@ class MicomDeviceAsNobody : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run micom as another user";
-    SimResult r = sim_run({}, as_nobody("true", {}));
+    sim_result r = sim_run({}, as_nobody("true", {}));
     if (r.status != 0) GTEST_SKIP() << "micom cannot be run as nobody here: " << r.out << r.err;
   }
 };
@@ -96,7 +96,7 @@ TEST_F(MicomDeviceAsNobody, NoPermissionIsAnOpenFailure) {
 
 // A lock directory kept for another group (or none): the flock alone.
 TEST_F(MicomDeviceAsNobody, ALockDirectoryItMayNotWriteToLeavesItTheFlockAlone) {
-  SimResult r = sim_run({}, as_nobody("chmod 0666 /dev/ttyS2; chmod 0755 /var/lock", {"v"}));
+  sim_result r = sim_run({}, as_nobody("chmod 0666 /dev/ttyS2; chmod 0755 /var/lock", {"v"}));
   EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
   EXPECT_EQ(r.status, 0);
 }

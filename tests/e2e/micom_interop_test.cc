@@ -16,13 +16,13 @@
 
 namespace {
 
-enum class Claim { flock, lock_file, exclusive };
+enum class line_claim { flock, lock_file, exclusive };
 
-struct Program {
+struct terminal_program {
   const char* name;
   // Run by the pane's shell, at 115200; $dir is a scratch directory of its own.
   const char* command;
-  Claim claim;
+  line_claim claim;
   // What it says when it finds the line taken by micom ("" for screen,
   // which takes it all the same).
   const char* refusal;
@@ -31,41 +31,41 @@ struct Program {
   bool takes_stale_lock;
 };
 
-const Program kPrograms[] = {
-    {"picocom", "picocom -b 115200 /dev/ttyS2", Claim::flock, "cannot lock /dev/ttyS2", true},
-    {"tio", "tio -b 115200 /dev/ttyS2", Claim::flock, "Device file is locked by another process", true},
+const terminal_program terminal_programs[] = {
+    {"picocom", "picocom -b 115200 /dev/ttyS2", line_claim::flock, "cannot lock /dev/ttyS2", true},
+    {"tio", "tio -b 115200 /dev/ttyS2", line_claim::flock, "Device file is locked by another process", true},
     // Debian's interpreter, which has python3-serial, whatever else is first on PATH.
     {"pyserial",
      "/usr/bin/python3 -c 'import serial, time; "
      "line = serial.Serial(\"/dev/ttyS2\", 115200, exclusive=True); print(\"open\"); time.sleep(3600)'",
-     Claim::flock, "Could not exclusively lock port /dev/ttyS2", true},
+     line_claim::flock, "Could not exclusively lock port /dev/ttyS2", true},
     // No modem: no init and reset strings, which would reach the MICOM.
     {"minicom",
      "printf 'pu minit\\npu mreset\\n' >$dir/.minirc.dfl && HOME=$dir minicom -b 115200 -D /dev/ttyS2",
-     Claim::lock_file, "Device /dev/ttyS2 is locked", true},
+     line_claim::lock_file, "Device /dev/ttyS2 is locked", true},
     // It never clears a stale lock.
-    {"microcom", "busybox microcom -s 115200 /dev/ttyS2", Claim::lock_file, "can't create '/var/lock/LCK..ttyS2'",
+    {"microcom", "busybox microcom -s 115200 /dev/ttyS2", line_claim::lock_file, "can't create '/var/lock/LCK..ttyS2'",
      false},
     // As user uucp it may not remove another user's lock from the sticky
     // lock directory.
-    {"cu", "cu -l /dev/ttyS2 -s 115200", Claim::lock_file, "Line in use", false},
+    {"cu", "cu -l /dev/ttyS2 -s 115200", line_claim::lock_file, "Line in use", false},
     // Its session ends with the pane (no detaching), as the others' do.
     {"screen",
      "printf 'autodetach off\\n' >$dir/screenrc && SCREENDIR=$dir/screens screen -c $dir/screenrc /dev/ttyS2 115200",
-     Claim::exclusive, "", true},
+     line_claim::exclusive, "", true},
 };
 
 // Names the test's row.
-void PrintTo(const Program& p, std::ostream* os) { *os << p.name; }
+void PrintTo(const terminal_program& p, std::ostream* os) { *os << p.name; }
 
 // A shell condition that holds once the program has claimed the line.
-std::string claimed(Claim claim) {
+std::string claimed(line_claim claim) {
   switch (claim) {
-    case Claim::flock:
+    case line_claim::flock:
       return "! flock -n /dev/ttyS2 true";
-    case Claim::lock_file:
+    case line_claim::lock_file:
       return "[ -e /var/lock/LCK..ttyS2 ]";
-    case Claim::exclusive:
+    case line_claim::exclusive:
       // Root gets through TIOCEXCL; anyone else is refused.
       return "! setpriv --reuid=65534 --regid=65534 --clear-groups sh -c ': </dev/ttyS2' 2>/dev/null";
   }
@@ -90,14 +90,14 @@ std::string joined(const std::string& text) {
   return out;
 }
 
-SimResult session(const Program& p, const char* order, const std::vector<std::string>& sim_args) {
+sim_result session(const terminal_program& p, const char* order, const std::vector<std::string>& sim_args) {
   std::vector<std::string> command = {"bash", MICOM_INTEROP_SESSION, order, p.command, claimed(p.claim)};
   std::vector<std::string> micom = micom_command();
   command.insert(command.end(), micom.begin(), micom.end());
   return sim_run(sim_args, command, 60000);
 }
 
-class MicomInterop : public ::testing::TestWithParam<Program> {
+class MicomInterop : public ::testing::TestWithParam<terminal_program> {
  protected:
   void SetUp() override {
     // cu runs as user uucp, and a TIOCEXCL claim is seen by opening as nobody.
@@ -109,13 +109,13 @@ class MicomInterop : public ::testing::TestWithParam<Program> {
 // flock (here until `timeout` ends it) and fails the open on a live lock
 // file or TIOCEXCL. Once the program has gone, micom works.
 TEST_P(MicomInterop, WhileTheProgramHoldsTheLineMicomSendsNothing) {
-  const Program& p = GetParam();
-  if (p.claim == Claim::exclusive && micom_emulated()) GTEST_SKIP() << "user-mode emulation does not pass TIOCGEXCL on";
-  SimResult r = session(p, "program-first", {});
+  const terminal_program& p = GetParam();
+  if (p.claim == line_claim::exclusive && micom_emulated()) GTEST_SKIP() << "user-mode emulation does not pass TIOCGEXCL on";
+  sim_result r = session(p, "program-first", {});
   SCOPED_TRACE(r.out + r.log);
   std::map<std::string, std::string> report = report_of(r.out);
   ASSERT_EQ(report.count("held"), 0u) << p.name << " never claimed the line";
-  if (p.claim == Claim::flock) {
+  if (p.claim == line_claim::flock) {
     EXPECT_EQ(report["while_held_status"], "124");
     EXPECT_EQ(report["while_held_out"], "");
   } else {
@@ -136,15 +136,15 @@ TEST_P(MicomInterop, WhileTheProgramHoldsTheLineMicomSendsNothing) {
 // honours neither flock nor lock files and takes it all the same: a known
 // hole, checked as such.
 TEST_P(MicomInterop, WhileMicomHoldsTheLineTheProgramDoesNotTakeIt) {
-  const Program& p = GetParam();
-  SimResult r = session(p, "micom-first", {"--delay", "5000"});
+  const terminal_program& p = GetParam();
+  sim_result r = session(p, "micom-first", {"--delay", "5000"});
   SCOPED_TRACE(r.out + r.log);
   std::map<std::string, std::string> report = report_of(r.out);
   ASSERT_EQ(report.count("micom_speed"), 0u) << "micom never set the line up";
   EXPECT_EQ(report.count("line_freed"), 0u);
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'S'});
   EXPECT_EQ(r.status, 0);
-  if (p.claim == Claim::exclusive) {
+  if (p.claim == line_claim::exclusive) {
     EXPECT_EQ(report["speed_during"], "115200") << "screen no longer breaks in: the README says it does";
     EXPECT_EQ(report["program"], "running");
     return;
@@ -161,8 +161,8 @@ TEST_P(MicomInterop, WhileMicomHoldsTheLineTheProgramDoesNotTakeIt) {
 // longer alive. The programs that clear a stale lock take the line; the
 // others refuse it until the next run of micom, which takes the lock over.
 TEST_P(MicomInterop, AfterMicomWasKilledTheProgramFindsTheLockItLeft) {
-  const Program& p = GetParam();
-  SimResult r = session(p, "micom-killed", {"--reply", "S="});
+  const terminal_program& p = GetParam();
+  sim_result r = session(p, "micom-killed", {"--reply", "S="});
   SCOPED_TRACE(r.out + r.log);
   std::map<std::string, std::string> report = report_of(r.out);
   ASSERT_EQ(report.count("micom_speed"), 0u) << "micom never set the line up";
@@ -181,7 +181,7 @@ TEST_P(MicomInterop, AfterMicomWasKilledTheProgramFindsTheLockItLeft) {
   EXPECT_EQ(r.status, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, MicomInterop, ::testing::ValuesIn(kPrograms),
-                         [](const ::testing::TestParamInfo<Program>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Programs, MicomInterop, ::testing::ValuesIn(terminal_programs),
+                         [](const ::testing::TestParamInfo<terminal_program>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST(MicomLine, RawDuringTheExchangeAndEveryFieldBackAfterIt) {
     // may already have put the line back: the log must then say that it
     // cannot tell, never show the settings from before as those in force.
     for (const char* arg : {"v", "h", "r", "h", "r"}) {
-      SimResult r = sim_run({"--prior", prior}, micom_with({arg}));
+      sim_result r = sim_run({"--prior", prior}, micom_with({arg}));
       SCOPED_TRACE(std::string(prior) + " " + arg + "\n" + r.log);
       std::string before = logged_line(r.log, "before"), during = logged_line(r.log, "during");
       ASSERT_NE(before, "");
@@ -59,7 +59,7 @@ TEST(MicomLine, RawDuringTheExchangeAndEveryFieldBackAfterIt) {
 
 TEST(MicomLine, CookedPriorStateReallyDiffersFromTheRunsSettings) {
   // Guards the test above: a tool that never changed the line would otherwise pass it.
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1"}, micom_with({"s"}));
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1"}, micom_with({"s"}));
   std::string before = logged_line(r.log, "before");
   EXPECT_EQ(field(before, "ispeed"), "9600");
   // B9600 | CS8 | CREAD: a pseudo-terminal keeps 8 bits and no parity whatever is asked.
@@ -73,7 +73,7 @@ TEST(MicomLine, BytesOnTheLineBeforeTheRunAreNeverReported) {
   for (const char* prior : {"pty-default", "cooked-9600-7e1"}) {
     // 0x0a ends a line for a canonical prior state; the others sit in a partial line.
     for (const char* stale : {"4142430a", "EEEEEEEEEE", "0a0a"}) {
-      SimResult r = sim_run({"--prior", prior, "--stale", stale}, micom_with({"v"}));
+      sim_result r = sim_run({"--prior", prior, "--stale", stale}, micom_with({"v"}));
       SCOPED_TRACE(std::string(prior) + " " + stale + "\n" + r.log);
       EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
       EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));

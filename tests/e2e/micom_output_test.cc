@@ -8,16 +8,16 @@
 
 namespace {
 
-const std::vector<int> kStatus = {0x00, 0x00, 0x00, 0x01};
+const std::vector<int> status_reply = {0x00, 0x00, 0x00, 0x01};
 
-void expect_exchange_whole(const SimResult& r, char letter) {
+void expect_exchange_whole(const sim_result& r, char letter) {
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{letter}) << "the microcontroller got something else";
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before")) << "the line was not put back";
 }
 
 TEST(MicomOutput, AFullDeviceIsReportedAfterTheWholeExchange) {
   for (const char* arg : {"s", "h"}) {
-    SimResult r = sim_run({"--prior", "cooked-9600-7e1"}, micom_in_shell("exec \"$@\" >/dev/full", {arg}));
+    sim_result r = sim_run({"--prior", "cooked-9600-7e1"}, micom_in_shell("exec \"$@\" >/dev/full", {arg}));
     SCOPED_TRACE(std::string(arg) + "\n" + r.log);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.status, 1);
@@ -30,7 +30,7 @@ TEST(MicomOutput, AFullDeviceIsReportedAfterTheWholeExchange) {
 
 TEST(MicomOutput, AReaderThatLeavesMidRunEndsItBySigpipeWithTheLinePutBack) {
   // head takes the SEND line and goes; the READ DATA lines come 0.9 s later.
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "300"},
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "300"},
                         micom_in_shell("\"$@\" | head -n 1; exit ${PIPESTATUS[0]}", {"s"}));
   EXPECT_EQ(r.out, "SEND S TO MICOM\n");
   EXPECT_EQ(r.status, 128 + 13);
@@ -38,31 +38,31 @@ TEST(MicomOutput, AReaderThatLeavesMidRunEndsItBySigpipeWithTheLinePutBack) {
 }
 
 TEST(MicomOutput, AReaderGoneBeforeTheStartEndsTheRunBeforeTheByteWithTheLinePutBack) {
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1"}, micom_in_shell(with_reader_gone("exec \"$@\""), {"v"}));
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1"}, micom_in_shell(with_reader_gone("exec \"$@\""), {"v"}));
   EXPECT_EQ(r.status, 128 + 13);
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "the SEND line comes before the byte";
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }
 
 TEST(MicomOutput, WithSigpipeIgnoredTheExchangeCompletesAndTheLossIsReported) {
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1"},
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1"},
                         micom_in_shell(with_reader_gone("trap '' PIPE && exec \"$@\""), {"s"}));
   EXPECT_EQ(r.status, 1);
   expect_exchange_whole(r, 'S');
 }
 
 TEST(MicomOutput, ClosedStandardDescriptorsNeverBecomeTheLine) {
-  struct Case {
+  struct closed_stream_case {
     const char* redirect;
     std::string out;
   };
-  for (const Case& c : std::vector<Case>{
+  for (const closed_stream_case& c : std::vector<closed_stream_case>{
            {">&-", ""},
-           {"<&-", expected_stdout('S', kStatus)},
-           {"2>&-", expected_stdout('S', kStatus)},
+           {"<&-", expected_stdout('S', status_reply)},
+           {"2>&-", expected_stdout('S', status_reply)},
            {"<&- >&- 2>&-", ""},
        }) {
-    SimResult r = sim_run({}, micom_in_shell(std::string("exec \"$@\" ") + c.redirect, {"s"}));
+    sim_result r = sim_run({}, micom_in_shell(std::string("exec \"$@\" ") + c.redirect, {"s"}));
     SCOPED_TRACE(std::string(c.redirect) + "\n" + r.log);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.status, 0);
@@ -71,7 +71,7 @@ TEST(MicomOutput, ClosedStandardDescriptorsNeverBecomeTheLine) {
 }
 
 TEST(MicomOutput, AClosedStandardDescriptorWithNoNullDeviceToFillItEndsTheRunUntouched) {
-  SimResult r = sim_run({}, micom_in_shell("umount /dev/null && rm /dev/null && exec \"$@\" >&-", {"s"}));
+  sim_result r = sim_run({}, micom_in_shell("umount /dev/null && rm /dev/null && exec \"$@\" >&-", {"s"}));
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "the line was used";

@@ -6,23 +6,23 @@
 
 namespace {
 
-const std::vector<int> kStatus = {0x00, 0x00, 0x00, 0x01};
-const std::vector<int> kVersion = {0x01, 0x00, 0x02, 0x00};
-const std::vector<int> kWake = {0x57, 0x41, 0x4B, 0x45};
+const std::vector<int> status_reply = {0x00, 0x00, 0x00, 0x01};
+const std::vector<int> version_reply = {0x01, 0x00, 0x02, 0x00};
+const std::vector<int> wake_reply = {0x57, 0x41, 0x4B, 0x45};
 
-struct LetterCase {
+struct letter_case {
   const char* arg;
   char letter;
   std::vector<int> reply;
 };
 
 TEST(MicomReplies, EveryCommandLetterInBothCasesAndLongerArguments) {
-  for (const LetterCase& c : std::vector<LetterCase>{
-           {"s", 'S', kStatus}, {"S", 'S', kStatus}, {"status", 'S', kStatus}, {"v", 'V', kVersion},
-           {"V", 'V', kVersion}, {"w", 'W', kWake},  {"W", 'W', kWake},       {"h", 'H', {}},
+  for (const letter_case& c : std::vector<letter_case>{
+           {"s", 'S', status_reply}, {"S", 'S', status_reply}, {"status", 'S', status_reply}, {"v", 'V', version_reply},
+           {"V", 'V', version_reply}, {"w", 'W', wake_reply},  {"W", 'W', wake_reply},       {"h", 'H', {}},
            {"H", 'H', {}},       {"hello", 'H', {}}, {"r", 'R', {}},          {"R", 'R', {}},
        }) {
-    SimResult r = sim_run({}, micom_with({c.arg}));
+    sim_result r = sim_run({}, micom_with({c.arg}));
     EXPECT_EQ(r.out, expected_stdout(c.letter, c.reply)) << c.arg;
     EXPECT_EQ(r.err, "") << c.arg;
     EXPECT_EQ(r.status, 0) << c.arg << "\n" << r.log;
@@ -31,13 +31,13 @@ TEST(MicomReplies, EveryCommandLetterInBothCasesAndLongerArguments) {
 }
 
 TEST(MicomReplies, ArgumentsAfterTheFirstAreIgnored) {
-  SimResult r = sim_run({}, micom_with({"w", "foo", "bar"}));
-  EXPECT_EQ(r.out, expected_stdout('W', kWake));
+  sim_result r = sim_run({}, micom_with({"w", "foo", "bar"}));
+  EXPECT_EQ(r.out, expected_stdout('W', wake_reply));
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'W'});
 }
 
 TEST(MicomReplies, BytesPrintedUnsignedInTwoCapitalHexDigits) {
-  SimResult r = sim_run({"--reply", "V=00A5FF7F"}, micom_with({"v"}));
+  sim_result r = sim_run({"--reply", "V=00A5FF7F"}, micom_with({"v"}));
   EXPECT_EQ(r.out, "SEND V TO MICOM\nREAD DATA(0x00)\nREAD DATA(0xA5)\nREAD DATA(0xFF)\nREAD DATA(0x7F)\n");
   EXPECT_EQ(r.status, 0);
 }
@@ -45,14 +45,14 @@ TEST(MicomReplies, BytesPrintedUnsignedInTwoCapitalHexDigits) {
 TEST(MicomReplies, OneByteAtATimeOrInOneBurstGiveTheSameLines) {
   for (std::vector<std::string> pacing : {std::vector<std::string>{"--gap", "150"}, std::vector<std::string>{}}) {
     pacing.insert(pacing.end(), {"--reply", "S=01020304"});
-    SimResult r = sim_run(pacing, micom_with({"s"}));
+    sim_result r = sim_run(pacing, micom_with({"s"}));
     EXPECT_EQ(r.out, expected_stdout('S', {1, 2, 3, 4})) << pacing[0];
     EXPECT_EQ(r.status, 0);
   }
 }
 
 TEST(MicomReplies, AFifthByteIsNotReadAndAnAnswerToHIsNotWaitedFor) {
-  SimResult r = sim_run({"--reply", "W=0102030405"}, micom_with({"w"}));
+  sim_result r = sim_run({"--reply", "W=0102030405"}, micom_with({"w"}));
   EXPECT_EQ(r.out, expected_stdout('W', {1, 2, 3, 4}));
   // A firmware answering H anyway: the tool still only sends.
   r = sim_run({"--reply", "H=55", "--delay", "300"}, micom_with({"h"}));
@@ -61,8 +61,8 @@ TEST(MicomReplies, AFifthByteIsNotReadAndAnAnswerToHIsNotWaitedFor) {
 }
 
 TEST(MicomReplies, ASlowFirmwareIsWaitedFor) {
-  SimResult r = sim_run({"--delay", "1500", "--gap", "400"}, micom_with({"v"}));
-  EXPECT_EQ(r.out, expected_stdout('V', kVersion));
+  sim_result r = sim_run({"--delay", "1500", "--gap", "400"}, micom_with({"v"}));
+  EXPECT_EQ(r.out, expected_stdout('V', version_reply));
   EXPECT_EQ(r.status, 0);
   EXPECT_GE(r.seconds, 2.5);  // it really waited for the last byte
 }

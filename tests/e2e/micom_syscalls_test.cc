@@ -11,7 +11,7 @@
 
 namespace {
 
-struct Trace {
+struct syscall_trace {
   std::vector<std::string> calls;  // the traced process's lines, pid prefix removed
   std::string fd;                  // the line's descriptor, "" if the open was not found
   std::string open_flags;
@@ -21,11 +21,11 @@ bool strace_available() { return std::system("strace -V >/dev/null 2>&1") == 0; 
 
 // micom ARG under strace; with reader_gone its standard output is a pipe
 // whose reader has left.
-Trace trace_micom(const std::string& arg, SimResult* result, bool reader_gone = false) {
+syscall_trace trace_micom(const std::string& arg, sim_result* result, bool reader_gone = false) {
   std::string path = temp_path("strace");
   std::string script = "exec strace -f -o " + path + " \"$@\"";
   *result = sim_run({}, micom_in_shell(reader_gone ? with_reader_gone(script) : script, {arg}), 60000);
-  Trace t;
+  syscall_trace t;
   static const std::regex pid_prefix(R"(^\d+ +)");
   // strace names a request number that two drivers share as "A or B"; a tty's is the last.
   static const std::regex shared_request(R"(^ioctl\((\d+), [A-Z0-9_]+ or ([A-Z0-9_]+))");
@@ -44,14 +44,14 @@ Trace trace_micom(const std::string& arg, SimResult* result, bool reader_gone = 
 }
 
 // Index of the first call at or after `from` that starts with prefix; -1 if none.
-long find(const Trace& t, const std::string& prefix, long from = 0) {
+long find(const syscall_trace& t, const std::string& prefix, long from = 0) {
   for (long i = from < 0 ? 0 : from; i < static_cast<long>(t.calls.size()); ++i) {
     if (t.calls[i].compare(0, prefix.size(), prefix) == 0) return i;
   }
   return -1;
 }
 
-long find_last_before(const Trace& t, const std::string& prefix, long before) {
+long find_last_before(const syscall_trace& t, const std::string& prefix, long before) {
   for (long i = before - 1; i >= 0; --i) {
     if (t.calls[i].compare(0, prefix.size(), prefix) == 0) return i;
   }
@@ -73,8 +73,8 @@ class MicomSyscalls : public ::testing::Test {
 };
 
 TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
-  SimResult r;
-  Trace t = trace_micom("v", &r);
+  sim_result r;
+  syscall_trace t = trace_micom("v", &r);
   ASSERT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00})) << r.log;
   ASSERT_FALSE(t.fd.empty()) << "no open of /dev/ttyS2";
   // Non-blocking for the open alone, which then never waits for carrier.
@@ -145,8 +145,8 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
 
 TEST_F(MicomSyscalls, HAndRDoNotReadTheLine) {
   for (const char* arg : {"h", "r"}) {
-    SimResult r;
-    Trace t = trace_micom(arg, &r);
+    sim_result r;
+    syscall_trace t = trace_micom(arg, &r);
     ASSERT_FALSE(t.fd.empty()) << arg;
     long command = find(t, "write(" + t.fd + ", ");
     ASSERT_GE(command, 0) << arg;
@@ -161,8 +161,8 @@ TEST_F(MicomSyscalls, HAndRDoNotReadTheLine) {
 }
 
 TEST_F(MicomSyscalls, KilledByItsGoneReaderBetweenRtsDownAndTheByteTheLineGoesBackWithRtsUp) {
-  SimResult r;
-  Trace t = trace_micom("v", &r, true);
+  sim_result r;
+  syscall_trace t = trace_micom("v", &r, true);
   ASSERT_FALSE(t.fd.empty());
   const std::string io = "ioctl(" + t.fd + ", ";
   long bic = find(t, io + "TIOCMBIC, [TIOCM_RTS]");

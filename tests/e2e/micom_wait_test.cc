@@ -13,9 +13,9 @@
 
 namespace {
 
-const std::vector<int> kVersion = {0x01, 0x00, 0x02, 0x00};
+const std::vector<int> version_reply = {0x01, 0x00, 0x02, 0x00};
 
-int child_pid(const SimRun& run) {
+int child_pid(const sim_process& run) {
   std::string line = sim_wait_log(run, "child pid=", 20000);
   return line.empty() ? -1 : std::atoi(line.c_str() + 10);
 }
@@ -48,9 +48,9 @@ TEST(MicomWait, HangupOrReadErrorEndsTheReadPromptlyWithTheBytesSoFar) {
   for (const char* ending : {"--hangup-after", "--read-error-after"}) {
     for (int n = 0; n <= 3; ++n) {
       std::string count = std::to_string(n);
-      SimResult r = sim_run({ending, count, "--gap", "100"}, micom_with({"v"}), 15000);
+      sim_result r = sim_run({ending, count, "--gap", "100"}, micom_with({"v"}), 15000);
       SCOPED_TRACE(std::string(ending) + " " + count + "\n" + r.log);
-      EXPECT_EQ(r.out, expected_stdout('V', std::vector<int>(kVersion.begin(), kVersion.begin() + n)));
+      EXPECT_EQ(r.out, expected_stdout('V', std::vector<int>(version_reply.begin(), version_reply.begin() + n)));
       EXPECT_EQ(r.err, "");
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(lines_starting(r.log, "hangup").size(), 1u);
@@ -60,7 +60,7 @@ TEST(MicomWait, HangupOrReadErrorEndsTheReadPromptlyWithTheBytesSoFar) {
 }
 
 TEST(MicomWait, SilentFirmwareIsWaitedForCheaplyAndALateReplyIsStillPrinted) {
-  SimRun run = sim_start({"--delay", "4000"}, micom_with({"v"}));
+  sim_process run = sim_start({"--delay", "4000"}, micom_with({"v"}));
   int pid = child_pid(run);
   ASSERT_GT(pid, 0);
   ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
@@ -70,19 +70,19 @@ TEST(MicomWait, SilentFirmwareIsWaitedForCheaplyAndALateReplyIsStillPrinted) {
   ASSERT_GE(ticks, 0);
   double share = static_cast<double>(used) / sysconf(_SC_CLK_TCK) / 2.0;
   EXPECT_LT(share, 0.20) << "the waiting tool used " << share * 100 << "% of a core";
-  SimResult r = sim_finish(&run, 30000);
-  EXPECT_EQ(r.out, expected_stdout('V', kVersion));
+  sim_result r = sim_finish(&run, 30000);
+  EXPECT_EQ(r.out, expected_stdout('V', version_reply));
   EXPECT_EQ(r.status, 0);
 }
 
-struct StopCase {
+struct stop_case {
   int sig;
   bool via_sim;  // else sent to the tool's own pid
   std::vector<std::string> sim_args;
 };
 
 TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
-  for (const StopCase& c : std::vector<StopCase>{
+  for (const stop_case& c : std::vector<stop_case>{
            {SIGTERM, true, {"--silent"}},
            {SIGINT, true, {"--silent"}},
            {SIGHUP, false, {"--silent"}},
@@ -94,13 +94,13 @@ TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
     std::vector<std::string> args = {"--prior", "cooked-9600-7e1"};
     args.insert(args.end(), c.sim_args.begin(), c.sim_args.end());
     // SIGQUIT would leave a core file.
-    SimRun run = sim_start(args, micom_in_shell("ulimit -c 0; exec \"$@\"", {"s"}));
+    sim_process run = sim_start(args, micom_in_shell("ulimit -c 0; exec \"$@\"", {"s"}));
     int pid = child_pid(run);
     ASSERT_GT(pid, 0);
     ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
     usleep(500000);  // well into the waiting
     kill(c.via_sim ? run.pid : pid, c.sig);
-    SimResult r = sim_finish(&run, 30000);
+    sim_result r = sim_finish(&run, 30000);
     SCOPED_TRACE("signal " + std::to_string(c.sig) + "\n" + r.log);
     // Bytes collected but not yet complete are not printed: the run was stopped.
     EXPECT_EQ(r.out, expected_stdout('S', {}));
@@ -112,7 +112,7 @@ TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
 
 // Ctrl-Z while the tool waits, the reply arriving meanwhile, then `fg`.
 TEST(MicomWait, StoppedAndContinuedTheRunFinishesItsExchange) {
-  SimRun run = sim_start({"--prior", "cooked-9600-7e1", "--delay", "1000"}, micom_with({"v"}));
+  sim_process run = sim_start({"--prior", "cooked-9600-7e1", "--delay", "1000"}, micom_with({"v"}));
   int pid = child_pid(run);
   ASSERT_GT(pid, 0);
   ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
@@ -121,8 +121,8 @@ TEST(MicomWait, StoppedAndContinuedTheRunFinishesItsExchange) {
   usleep(500000);
   EXPECT_EQ(process_state(pid), 'T') << "the run did not stop";
   kill(pid, SIGCONT);
-  SimResult r = sim_finish(&run, 30000);
-  EXPECT_EQ(r.out, expected_stdout('V', kVersion));
+  sim_result r = sim_finish(&run, 30000);
+  EXPECT_EQ(r.out, expected_stdout('V', version_reply));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }
@@ -130,12 +130,12 @@ TEST(MicomWait, StoppedAndContinuedTheRunFinishesItsExchange) {
 // Nothing can be done about SIGKILL: the line keeps the exchange's settings,
 // and the next run finds, saves and puts back those.
 TEST(MicomWait, KilledOutrightTheLineStaysAsTheExchangeSetIt) {
-  SimRun run = sim_start({"--prior", "cooked-9600-7e1", "--silent"}, micom_with({"v"}));
+  sim_process run = sim_start({"--prior", "cooked-9600-7e1", "--silent"}, micom_with({"v"}));
   int pid = child_pid(run);
   ASSERT_GT(pid, 0);
   ASSERT_NE(sim_wait_log(run, "rx ", 20000), "");
   kill(pid, SIGKILL);
-  SimResult r = sim_finish(&run, 30000);
+  sim_result r = sim_finish(&run, 30000);
   EXPECT_EQ(r.status, 128 + SIGKILL);
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "during"));
   EXPECT_NE(logged_line(r.log, "after"), logged_line(r.log, "before"));
@@ -146,7 +146,7 @@ TEST(MicomWait, KilledOutrightTheLineStaysAsTheExchangeSetIt) {
 // byte at a time, so that runs that did not take turns would share them.
 TEST(MicomWait, TwoRunsAtOnceTakeTurnsAndEachGetsItsOwnReply) {
   const int rounds = 10;
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "5", "--reply", "S=0A0B0C0D"},
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "5", "--reply", "S=0A0B0C0D"},
                         micom_in_shell("out=$(mktemp -d) && for i in $(seq " + std::to_string(rounds) +
                                            "); do timeout 10 \"$@\" s >$out/s & timeout 10 \"$@\" v >$out/v;"
                                            " wait; cat $out/s $out/v; done; rm -r $out",
@@ -154,7 +154,7 @@ TEST(MicomWait, TwoRunsAtOnceTakeTurnsAndEachGetsItsOwnReply) {
                         120000);
   SCOPED_TRACE(r.log);
   std::string expected;
-  for (int i = 0; i < rounds; ++i) expected += expected_stdout('S', {0x0A, 0x0B, 0x0C, 0x0D}) + expected_stdout('V', kVersion);
+  for (int i = 0; i < rounds; ++i) expected += expected_stdout('S', {0x0A, 0x0B, 0x0C, 0x0D}) + expected_stdout('V', version_reply);
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.status, 0);
   // A run that saved another's exchange settings as found would leave them.
@@ -164,7 +164,7 @@ TEST(MicomWait, TwoRunsAtOnceTakeTurnsAndEachGetsItsOwnReply) {
 // V behind an S the firmware never answers: the V run waits at the line,
 // then, once the S run is stopped, completes on the settings it put back.
 TEST(MicomWait, ARunWaitingBehindASilentOneCompletesOnceThatOneIsStopped) {
-  SimResult r = sim_run({"--prior", "cooked-9600-7e1", "--reply", "S="},
+  sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--reply", "S="},
                         micom_in_shell(R"(out=$(mktemp -d)
 until_within_20s() {
   tries=0
@@ -183,7 +183,7 @@ cat $out/v; rm -r $out)",
                                        {}),
                         60000);
   SCOPED_TRACE(r.log);
-  EXPECT_EQ(r.out, "first=143\nsecond=0\n" + expected_stdout('V', kVersion));
+  EXPECT_EQ(r.out, "first=143\nsecond=0\n" + expected_stdout('V', version_reply));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
 }

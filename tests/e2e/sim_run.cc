@@ -67,8 +67,8 @@ std::string with_reader_gone(const std::string& script) {
          "exec >&4 4>&- && " + script;
 }
 
-SimRun spawn(const std::vector<std::string>& argv, bool err_on_out) {
-  SimRun run;
+sim_process spawn(const std::vector<std::string>& argv, bool err_on_out) {
+  sim_process run;
   std::vector<std::string> copy = argv;
   std::vector<char*> args;
   for (std::string& a : copy) args.push_back(a.data());
@@ -100,7 +100,7 @@ SimRun spawn(const std::vector<std::string>& argv, bool err_on_out) {
   return run;
 }
 
-SimRun sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out) {
+sim_process sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out) {
   std::vector<std::string> argv = {MICOM_SIM_PATH};
   argv.insert(argv.end(), sim_args.begin(), sim_args.end());
   return spawn(argv, err_on_out);
@@ -113,22 +113,22 @@ std::string temp_path(const char* what) {
   return path;
 }
 
-SimResult sim_exec(const std::vector<std::string>& sim_args) {
-  SimRun run = sim_spawn(sim_args);
+sim_result sim_exec(const std::vector<std::string>& sim_args) {
+  sim_process run = sim_spawn(sim_args);
   return sim_finish(&run, 20000);
 }
 
-SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command) {
+sim_process sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command) {
   std::string log_path = temp_path("log");
   std::vector<std::string> args = sim_args;
   args.insert(args.end(), {"--log", log_path, "--"});
   args.insert(args.end(), command.begin(), command.end());
-  SimRun run = sim_spawn(args);
+  sim_process run = sim_spawn(args);
   run.log_path = log_path;
   return run;
 }
 
-std::string sim_wait_log(const SimRun& run, const std::string& prefix, int timeout_ms) {
+std::string sim_wait_log(const sim_process& run, const std::string& prefix, int timeout_ms) {
   for (long end = now_ms() + timeout_ms;; usleep(20000)) {
     std::vector<std::string> found = lines_starting(read_file(run.log_path), prefix);
     if (!found.empty()) return found.front();
@@ -136,8 +136,8 @@ std::string sim_wait_log(const SimRun& run, const std::string& prefix, int timeo
   }
 }
 
-SimResult sim_finish(SimRun* run, int timeout_ms) {
-  SimResult r;
+sim_result sim_finish(sim_process* run, int timeout_ms) {
+  sim_result r;
   long start = now_ms(), end = start + timeout_ms;
   bool killed = false;
   pollfd p[2] = {{run->out_fd, POLLIN, 0}, {run->err_fd, POLLIN, 0}};
@@ -178,9 +178,9 @@ SimResult sim_finish(SimRun* run, int timeout_ms) {
   return r;
 }
 
-SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
+sim_result sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
                   int timeout_ms) {
-  SimRun run = sim_start(sim_args, command);
+  sim_process run = sim_start(sim_args, command);
   return sim_finish(&run, timeout_ms);
 }
 

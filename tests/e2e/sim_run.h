@@ -9,14 +9,14 @@
 #include "read_file.h"
 #include "sim_log_reading.h"
 
-struct SimRun {  // a started sim; sim_finish reaps it and removes its log
+struct sim_process {  // a started sim; sim_finish reaps it and removes its log
   pid_t pid = -1;
   int out_fd = -1;  // the sim's standard output (the command's passes through)
   int err_fd = -1;
   std::string log_path;
 };
 
-struct SimResult {
+struct sim_result {
   std::string out;
   std::string err;
   std::string log;
@@ -53,25 +53,25 @@ std::string with_reader_gone(const std::string& script);
 // is left empty. It leads a process group of its own, as a shell's job would.
 // With err_on_out its standard error is the pipe of its standard output
 // (err_fd -1), as under 2>&1 or on a terminal.
-SimRun spawn(const std::vector<std::string>& argv, bool err_on_out = false);
+sim_process spawn(const std::vector<std::string>& argv, bool err_on_out = false);
 
 // spawn() of micom-sim with exactly these arguments.
-SimRun sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out = false);
+sim_process sim_spawn(const std::vector<std::string>& sim_args, bool err_on_out = false);
 
 // micom-sim with exactly these arguments, run to its end (20 s at most).
-SimResult sim_exec(const std::vector<std::string>& sim_args);
+sim_result sim_exec(const std::vector<std::string>& sim_args);
 
 // Starts micom-sim sim_args --log TMP -- command.
-SimRun sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command);
+sim_process sim_start(const std::vector<std::string>& sim_args, const std::vector<std::string>& command);
 
 // The first log line starting with prefix, waiting up to timeout_ms for it; "" if none came.
-std::string sim_wait_log(const SimRun& run, const std::string& prefix, int timeout_ms);
+std::string sim_wait_log(const sim_process& run, const std::string& prefix, int timeout_ms);
 
 // Collects the output and the status; kills the sim if it outlives timeout_ms.
-SimResult sim_finish(SimRun* run, int timeout_ms);
+sim_result sim_finish(sim_process* run, int timeout_ms);
 
 // sim_start + sim_finish.
-SimResult sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
+sim_result sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
                   int timeout_ms = 20000);
 
 // A new empty file under /tmp, e.g. for a log or a trace.

@@ -16,15 +16,15 @@ class Try : public ::testing::Test {
   void SetUp() override {
     if (!MICOM_TRY_TREE) GTEST_SKIP() << "./try runs build/native, not this build tree";
   }
-  SimResult run_try(std::vector<std::string> args) {
+  sim_result run_try(std::vector<std::string> args) {
     args.insert(args.begin(), MICOM_SOURCE_DIR "/try");
-    SimRun run = spawn(args);
+    sim_process run = spawn(args);
     return sim_finish(&run, 100000);
   }
 };
 
 TEST_F(Try, ShowsMicomsOwnLinesAndOneLineFromTheSim) {
-  SimResult r = run_try({"v"});
+  sim_result r = run_try({"v"});
   EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}));
   EXPECT_EQ(r.err, "micom-sim: received V at 57600 8N1 raw; sent 01 00 02 00; full log in build/try.log\n");
   EXPECT_EQ(r.status, 0);
@@ -33,7 +33,7 @@ TEST_F(Try, ShowsMicomsOwnLinesAndOneLineFromTheSim) {
 
 TEST_F(Try, RunsAScriptWithThisBuildsMicomOnItsPathAndTheRepliesInTurn) {
   // A script that polls until the status word says ready.
-  SimResult r = run_try({"--reply", "S=00000000,00000000,00000001", "--run", "sh", "-c",
+  sim_result r = run_try({"--reply", "S=00000000,00000000,00000001", "--run", "sh", "-c",
                          "command -v micom; n=1; until micom s | grep -q '^READ DATA(0x01)' || [ $n = 5 ]; do "
                          "n=$((n + 1)); done; echo \"polls: $n\""});
   EXPECT_EQ(r.out, MICOM_SOURCE_DIR "/build/native/micom\npolls: 3\n");
@@ -45,7 +45,7 @@ TEST_F(Try, RunsAScriptWithThisBuildsMicomOnItsPathAndTheRepliesInTurn) {
 
 TEST_F(Try, HelpShowsHowToUseTryAndTheSimulatorsOptionsNotMicomsUsage) {
   for (const char* help : {"--help", "-h"}) {
-    SimResult r = run_try({help});
+    sim_result r = run_try({help});
     EXPECT_EQ(r.status, 0) << help;
     EXPECT_EQ(r.err, "") << help;
     EXPECT_EQ(r.out.rfind("Usage: " MICOM_SOURCE_DIR "/try LETTER", 0), 0u) << help << ":\n" << r.out;
@@ -59,7 +59,7 @@ TEST_F(Try, HelpShowsHowToUseTryAndTheSimulatorsOptionsNotMicomsUsage) {
 
 TEST_F(Try, ASimulatorsMistakeNamesCommandsTheUserCanType) {
   // An option without the -- after it would reach micom as its argument.
-  SimResult r = run_try({"--silent", "v"});
+  sim_result r = run_try({"--silent", "v"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "try: --silent is an option for the simulator: put -- between the options and micom's "
@@ -71,7 +71,7 @@ TEST_F(Try, ASimulatorsMistakeNamesCommandsTheUserCanType) {
 }
 
 // A command the README shows being typed, and what it shows coming back.
-struct ReadmeExample {
+struct readme_example {
   std::string command;  // with its here-document, if it has one
   std::string shown;    // standard output and standard error together
 };
@@ -81,8 +81,8 @@ struct ReadmeExample {
 // command; one ending in a here-document (<<'EOF') goes on up to the line
 // that ends it; the lines after a command, up to the next one, are what it
 // prints.
-std::vector<ReadmeExample> readme_examples(const std::string& readme) {
-  std::vector<ReadmeExample> found;
+std::vector<readme_example> readme_examples(const std::string& readme) {
+  std::vector<readme_example> found;
   bool in_block = false, first_line = false, checked = false;
   std::string heredoc_end;
   size_t start = 0;
@@ -115,12 +115,12 @@ std::vector<ReadmeExample> readme_examples(const std::string& readme) {
 }
 
 TEST_F(Try, EveryExampleInTheReadmePrintsWhatTheReadmeShows) {
-  std::vector<ReadmeExample> examples = readme_examples(read_file(MICOM_SOURCE_DIR "/README.md"));
+  std::vector<readme_example> examples = readme_examples(read_file(MICOM_SOURCE_DIR "/README.md"));
   // ./try v, the scripts in Scripting and the polling script at the least.
   ASSERT_GE(examples.size(), 4u) << "the README's checked examples are gone";
-  for (const ReadmeExample& e : examples) {
-    SimRun run = spawn({"/bin/bash", "-c", "cd " MICOM_SOURCE_DIR " && " + e.command}, true);
-    SimResult r = sim_finish(&run, 100000);
+  for (const readme_example& e : examples) {
+    sim_process run = spawn({"/bin/bash", "-c", "cd " MICOM_SOURCE_DIR " && " + e.command}, true);
+    sim_result r = sim_finish(&run, 100000);
     EXPECT_EQ(r.out, e.shown) << "$ " << e.command;
   }
 }
