@@ -7,6 +7,7 @@
 // the sim's private one) or TIOCEXCL.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -103,6 +104,18 @@ class MicomInterop : public ::testing::TestWithParam<terminal_program> {
     // cu runs as user uucp, and a TIOCEXCL claim is seen by opening as nobody.
     if (geteuid() != 0) GTEST_SKIP() << "needs root, for programs that run as other users";
   }
+  void TearDown() override {
+    if (HasFailure()) std::fprintf(stderr, "session:\n%s\nsim log:\n%s\n", result.out.c_str(), result.log.c_str());
+  }
+
+  // Runs the session script in this order with the sim's arguments; gives
+  // its report and keeps the rest in result.
+  std::map<std::string, std::string> run_session(const char* order, const std::vector<std::string>& sim_args) {
+    result = session(GetParam(), order, sim_args);
+    return report_of(result.out);
+  }
+
+  sim_result result;
 };
 
 // While the program holds the line, micom sends nothing: it waits behind a
@@ -111,9 +124,7 @@ class MicomInterop : public ::testing::TestWithParam<terminal_program> {
 TEST_P(MicomInterop, WhileTheProgramHoldsTheLineMicomSendsNothing) {
   const terminal_program& p = GetParam();
   if (p.claim == line_claim::exclusive && micom_emulated()) GTEST_SKIP() << "user-mode emulation does not pass TIOCGEXCL on";
-  sim_result r = session(p, "program-first", {});
-  SCOPED_TRACE(r.out + r.log);
-  std::map<std::string, std::string> report = report_of(r.out);
+  std::map<std::string, std::string> report = run_session("program-first", {});
   ASSERT_EQ(report.count("held"), 0u) << p.name << " never claimed the line";
   if (p.claim == line_claim::flock) {
     EXPECT_EQ(report["while_held_status"], "124");
@@ -127,8 +138,8 @@ TEST_P(MicomInterop, WhileTheProgramHoldsTheLineMicomSendsNothing) {
   EXPECT_EQ(report["after_status"], "0");
   EXPECT_EQ(report["after_out"], joined(expected_stdout('V', {0x01, 0x00, 0x02, 0x00})));
   // One V: the run after the program.
-  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_bytes(result.log, "rx"), std::vector<int>{'V'});
+  EXPECT_EQ(result.status, 0);
 }
 
 // While micom waits for a slow reply, the program started then does not take
@@ -137,13 +148,11 @@ TEST_P(MicomInterop, WhileTheProgramHoldsTheLineMicomSendsNothing) {
 // hole, checked as such.
 TEST_P(MicomInterop, WhileMicomHoldsTheLineTheProgramDoesNotTakeIt) {
   const terminal_program& p = GetParam();
-  sim_result r = session(p, "micom-first", {"--delay", "5000"});
-  SCOPED_TRACE(r.out + r.log);
-  std::map<std::string, std::string> report = report_of(r.out);
+  std::map<std::string, std::string> report = run_session("micom-first", {"--delay", "5000"});
   ASSERT_EQ(report.count("micom_speed"), 0u) << "micom never set the line up";
   EXPECT_EQ(report.count("line_freed"), 0u);
-  EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'S'});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_bytes(result.log, "rx"), std::vector<int>{'S'});
+  EXPECT_EQ(result.status, 0);
   if (p.claim == line_claim::exclusive) {
     EXPECT_EQ(report["speed_during"], "115200") << "screen no longer breaks in: the README says it does";
     EXPECT_EQ(report["program"], "running");
@@ -154,7 +163,7 @@ TEST_P(MicomInterop, WhileMicomHoldsTheLineTheProgramDoesNotTakeIt) {
   EXPECT_NE(report["program_said"].find(p.refusal), std::string::npos) << report["program_said"];
   EXPECT_EQ(report["micom_status"], "0");
   EXPECT_EQ(report["micom_out"], joined(expected_stdout('S', {0x00, 0x00, 0x00, 0x01})));
-  EXPECT_EQ(logged_line(r.log, "after"), logged_line(r.log, "before"));
+  EXPECT_EQ(logged_line(result.log, "after"), logged_line(result.log, "before"));
 }
 
 // A run killed outright (SIGKILL) leaves its lock file, with a PID no
@@ -162,9 +171,7 @@ TEST_P(MicomInterop, WhileMicomHoldsTheLineTheProgramDoesNotTakeIt) {
 // others refuse it until the next run of micom, which takes the lock over.
 TEST_P(MicomInterop, AfterMicomWasKilledTheProgramFindsTheLockItLeft) {
   const terminal_program& p = GetParam();
-  sim_result r = session(p, "micom-killed", {"--reply", "S="});
-  SCOPED_TRACE(r.out + r.log);
-  std::map<std::string, std::string> report = report_of(r.out);
+  std::map<std::string, std::string> report = run_session("micom-killed", {"--reply", "S="});
   ASSERT_EQ(report.count("micom_speed"), 0u) << "micom never set the line up";
   ASSERT_EQ(report["stale_lock"], "yes") << "the killed run left no lock file with its PID";
   if (p.takes_stale_lock) {
@@ -177,8 +184,8 @@ TEST_P(MicomInterop, AfterMicomWasKilledTheProgramFindsTheLockItLeft) {
   EXPECT_EQ(report.count("line_freed"), 0u);
   EXPECT_EQ(report["after_status"], "0");
   EXPECT_EQ(report["after_out"], joined(expected_stdout('V', {0x01, 0x00, 0x02, 0x00})));
-  EXPECT_EQ(logged_bytes(r.log, "rx"), (std::vector<int>{'S', 'V'}));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(logged_bytes(result.log, "rx"), (std::vector<int>{'S', 'V'}));
+  EXPECT_EQ(result.status, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, MicomInterop, ::testing::ValuesIn(terminal_programs),

@@ -11,13 +11,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static long now_ms() {
+namespace {
+
+long now_ms() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-static std::vector<std::string> split(const std::string& text, char sep) {
+std::vector<std::string> split(const std::string& text, char sep) {
   std::vector<std::string> words;
   std::string word;
   for (char c : text + sep) {
@@ -30,6 +32,8 @@ static std::vector<std::string> split(const std::string& text, char sep) {
   }
   return words;
 }
+
+}  // namespace
 
 std::vector<std::string> micom_command() {
   const char* env = std::getenv("MICOM_UNDER_TEST");
