@@ -14,11 +14,15 @@
 
 extern char** environ;
 
-static long long monotonic_ns() {
+namespace {
+
+long long monotonic_ns() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
