@@ -17,8 +17,8 @@ using lines = std::vector<std::string>;
 
 // The sim answers slowly, a byte per 0.5 s, so that a run lasts long enough
 // for the guest to see micom's lock file, and whose it is, while it stands.
-const lines kV = {"SEND V TO MICOM", "READ DATA(0x01)", "READ DATA(0x00)", "READ DATA(0x07)", "READ DATA(0x0D)"};
-const lines kS = {"SEND S TO MICOM", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x01)"};
+const lines v_output = {"SEND V TO MICOM", "READ DATA(0x01)", "READ DATA(0x00)", "READ DATA(0x07)", "READ DATA(0x0D)"};
+const lines s_output = {"SEND S TO MICOM", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x01)"};
 
 class DebianImage : public ::testing::Test {
  protected:
@@ -79,8 +79,8 @@ TEST_F(DebianImage, AptInstallsThePackageWithItsExampleUnits) {
 TEST_F(DebianImage, UserInDialoutGetsTheRepliesAndALockFileStandsDuringTheRun) {
   const guest_case& c = guest(2, "integrator");
   EXPECT_TRUE(c.err.empty()) << c.err[0];
-  lines both = kV;
-  both.insert(both.end(), kS.begin(), kS.end());
+  lines both = v_output;
+  both.insert(both.end(), s_output.begin(), s_output.end());
   EXPECT_EQ(c.out, both);
   EXPECT_EQ(field(c, "status"), "0");
   ASSERT_EQ(field(c, "lock-seen"), "yes") << "no /run/lock/LCK..ttyS2 while micom ran";
@@ -98,7 +98,7 @@ TEST_F(DebianImage, UserNotInDialoutFailsTheOpen) {
 // micom's lines of every run of the unit so far, as the journal has them.
 lines runs_of_s(int n) {
   lines all;
-  for (int i = 0; i < n; ++i) all.insert(all.end(), kS.begin(), kS.end());
+  for (int i = 0; i < n; ++i) all.insert(all.end(), s_output.begin(), s_output.end());
   return all;
 }
 
@@ -148,7 +148,7 @@ TEST_F(DebianImage, ShippedTimerStartsTheService) {
   EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
   lines out = runs_of_s(2);
   out.push_back("MICOM OPEN FAILED");
-  out.insert(out.end(), kS.begin(), kS.end());
+  out.insert(out.end(), s_output.begin(), s_output.end());
   EXPECT_EQ(c.out, out);
 }
 

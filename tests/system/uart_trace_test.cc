@@ -7,7 +7,7 @@ namespace {
 
 // The register writes around one run of "micom v" on a line left at 9600 7E1,
 // as the 8250 driver makes them (taken from a real trace, reads left out).
-const char kRunOfV[] =
+const char run_of_v[] =
     "serial_write write addr 0x03 val 0x9a\n"  // stty before the run: 9600 7E1
     "serial_write write addr 0x00 val 0x0c\n"
     "serial_write write addr 0x01 val 0x00\n"
@@ -72,7 +72,7 @@ TEST(UartTrace, ParsesTheMemoryMappedUartsEventsByAddress) {
 }
 
 TEST(UartTrace, RunOfVShowsOneFramedByteAndTheLineBeforeAndAfter) {
-  uart_run run = uart_run_of(parse_serial_trace(kRunOfV), 1);
+  uart_run run = uart_run_of(parse_serial_trace(run_of_v), 1);
   ASSERT_TRUE(run.found);
   EXPECT_EQ(run.before.divisor, 12u);
   EXPECT_EQ(uart_frame(run.before.lcr), "7E1");
@@ -127,7 +127,7 @@ TEST(UartTrace, RestoreWaitingForTheTransmitterShowsTheLsrReadBeforeTheDivisor) 
 }
 
 TEST(UartTrace, OtherMarksAndMissingEndMarkAreNotTheRun) {
-  std::vector<uart_access> w = parse_serial_trace(kRunOfV);
+  std::vector<uart_access> w = parse_serial_trace(run_of_v);
   EXPECT_FALSE(uart_run_of(w, 2).found);
   w.pop_back();
   uart_run cut = uart_run_of(w, 1);
