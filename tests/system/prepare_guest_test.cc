@@ -61,7 +61,7 @@ TEST_P(PrepareOffline, UnreachableArchiveWithNothingCachedSkips) {
   EXPECT_EQ(WEXITSTATUS(end.wait_status), 77) << log;
   EXPECT_NE(log.find(GetParam().message), std::string::npos) << log;
   EXPECT_NE(access((d + "/out/" + GetParam().output).c_str(), F_OK), 0);
-  std::system(("rm -rf " + d).c_str());
+  [[maybe_unused]] int ignored = std::system(("rm -rf " + d).c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
