@@ -106,7 +106,8 @@ std::vector<std::string> qemu_command(const guest_setup& setup, const std::strin
     // systemd and apt want more memory than the initramfs guests. The
     // results port is named so that udev links it as /dev/virtio-ports/results.
     // systemd-firstboot would wait on the console for a locale and a password.
-    return {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15", "-smp", "1", "-m", "1024",
+    return {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15",
+            "-smp", "1", "-m", "1024",
             "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
             "-chardev", "null,id=port0", "-chardev", "null,id=port1", "-chardev", "null,id=port3",
             "-chardev", uart,

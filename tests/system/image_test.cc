@@ -23,8 +23,11 @@ const lines s_output = {"SEND S TO MICOM", "READ DATA(0x00)", "READ DATA(0x00)",
 class DebianImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    outcome_ = new guest_outcome(run_guest(
-        {guest_machine::armhf_image, "image-armhf", {"--gap", "500", "--reply", "V=0100070D", "--reply", "S=00000001"}, "", {}}));
+    outcome_ = new guest_outcome(run_guest({guest_machine::armhf_image,
+                                            "image-armhf",
+                                            {"--gap", "500", "--reply", "V=0100070D", "--reply", "S=00000001"},
+                                            "",
+                                            {}}));
   }
   static void TearDownTestSuite() {
     delete outcome_;

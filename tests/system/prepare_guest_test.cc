@@ -51,7 +51,9 @@ TEST_P(PrepareOffline, UnreachableArchiveWithNothingCachedSkips) {
     write_stub(d + "/bin/" + stub, "Temporary failure resolving 'deb.debian.org': archive not reachable");
   }
   std::vector<std::string> argv = {"env", "PATH=" + d + "/bin:/usr/sbin:/usr/bin:/sbin:/bin", "sh"};
-  for (const std::string& a : GetParam().argv) argv.push_back(a == "CACHE" ? d + "/cache" : a == "OUT" ? d + "/out" : a);
+  for (const std::string& a : GetParam().argv) {
+    argv.push_back(a == "CACHE" ? d + "/cache" : a == "OUT" ? d + "/out" : a);
+  }
   std::string error;
   pid_t pid = start_process(argv, d + "/log", &error);
   ASSERT_GT(pid, 0) << error;
