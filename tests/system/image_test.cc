@@ -105,30 +105,37 @@ lines runs_of_s(int n) {
   return all;
 }
 
+enum class lock_directory { writable, read_only };
+
+// One start of the shipped service, the unit's run-th: it ended well, the
+// journal holds micom's lines of every run so far, and no lock file is left.
+// micom's lock file stood during the run if, and only if, the lock directory
+// was writable to the unit.
+void expect_service_run(const guest_case& c, int run, lock_directory locks) {
+  EXPECT_EQ(field(c, "status"), "0") << "systemctl start";
+  EXPECT_EQ(field(c, "runs"), std::to_string(run));
+  EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
+  EXPECT_EQ(c.out, runs_of_s(run));
+  if (locks == lock_directory::writable) {
+    ASSERT_EQ(field(c, "lock-seen"), "yes");
+    expect_lock_of_micom(c);
+  } else {
+    EXPECT_EQ(field(c, "lock-seen"), "no");
+  }
+  EXPECT_EQ(field(c, "lock-after"), "absent");
+}
+
 // The hardened unit as shipped: a dynamic user in dialout reaches the line
 // through its private /dev. /run/lock stays writable to it (Debian 12's
 // systemd 252), so micom holds its lock file there for the run.
 TEST_F(DebianImage, ShippedServiceRunsMicomWithItsOutputInTheJournal) {
-  const guest_case& c = guest(4, "service");
-  EXPECT_EQ(field(c, "status"), "0") << "systemctl start";
-  EXPECT_EQ(field(c, "runs"), "1");
-  EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
-  EXPECT_EQ(c.out, runs_of_s(1));
-  ASSERT_EQ(field(c, "lock-seen"), "yes");
-  expect_lock_of_micom(c);
-  EXPECT_EQ(field(c, "lock-after"), "absent");
+  expect_service_run(guest(4, "service"), 1, lock_directory::writable);
 }
 
 // Where the lock directory is read-only to the unit, micom makes no lock
 // file and runs as before, saying nothing of it.
 TEST_F(DebianImage, UnderAReadOnlyLockDirectoryTheServiceGoesOnWithoutALockFile) {
-  const guest_case& c = guest(5, "read-only-lock");
-  EXPECT_EQ(field(c, "status"), "0") << "systemctl start";
-  EXPECT_EQ(field(c, "runs"), "2");
-  EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
-  EXPECT_EQ(c.out, runs_of_s(2));
-  EXPECT_EQ(field(c, "lock-seen"), "no");
-  EXPECT_EQ(field(c, "lock-after"), "absent");
+  expect_service_run(guest(5, "read-only-lock"), 2, lock_directory::read_only);
 }
 
 // Why the unit has BindPaths=/dev/ttyS2: without it the private /dev has
