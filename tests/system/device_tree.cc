@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr double kFdtputLimitS = 30;
+constexpr double fdtput_limit_s = 30;
 
 }  // namespace
 
@@ -17,7 +17,7 @@ std::string set_dt_properties(const std::string& dtb, const std::vector<dt_prope
     std::string error;
     pid_t pid = start_process({"fdtput", "-t", "s", dtb, p.node, p.name, p.value}, log_path, &error);
     if (pid < 0) return error;
-    process_end end = wait_or_kill(pid, kFdtputLimitS);
+    process_end end = wait_or_kill(pid, fdtput_limit_s);
     if (!end.in_time || !WIFEXITED(end.wait_status) || WEXITSTATUS(end.wait_status) != 0) {
       return "fdtput could not set " + p.node + " " + p.name + ", see " + log_path;
     }

@@ -16,26 +16,26 @@
 
 namespace {
 
-constexpr double kPrepareLimitS = 540;  // may install qemu and fetch the kernel
-constexpr double kBootLimitS = 150;     // a whole TCG run on a slow machine takes well under this
+constexpr double prepare_limit_s = 540;  // may install qemu and fetch the kernel
+constexpr double boot_limit_s = 150;     // a whole TCG run on a slow machine takes well under this
 // The image's root file system is built under qemu-user (about 4 minutes
 // here, alone on the machine); its boot, apt and checks took 60 to 90 s.
-constexpr double kImagePrepareLimitS = 1800;
-constexpr double kImageBootLimitS = 600;
+constexpr double image_prepare_limit_s = 1800;
+constexpr double image_boot_limit_s = 600;
 // A guest that reported "done" but does not power off (a board whose reset
 // qemu does not model) is ended this long after.
-constexpr double kPowerOffGraceS = 60;
-constexpr double kKvmSignOfLifeS = 10;  // a KVM guest reaches /init in a few seconds
-constexpr double kSimStartLimitS = 10;
-constexpr int kSkipStatus = 77;
+constexpr double power_off_grace_s = 60;
+constexpr double kvm_sign_of_life_s = 10;  // a KVM guest reaches /init in a few seconds
+constexpr double sim_start_limit_s = 10;
+constexpr int skip_status = 77;
 // The kernel's crypto self-tests take seconds of a TCG boot and have nothing
 // to do with the line.
-const std::string kKernelArgs = "panic=-1 cryptomgr.notests";
+const std::string kernel_args = "panic=-1 cryptomgr.notests";
 
 // The H3's UART2, the sim's; UART3 carries the report (the board has no virtio).
-constexpr unsigned long kH3Uart2Base = 0x01c28800;
-constexpr unsigned kH3UartRegShift = 2;  // registers 4 bytes apart
-const char kH3Uart3Node[] = "/soc/serial@1c28c00";
+constexpr unsigned long h3_uart2_base = 0x01c28800;
+constexpr unsigned h3_uart_reg_shift = 2;  // registers 4 bytes apart
+const char h3_uart3_node[] = "/soc/serial@1c28c00";
 
 std::string last_line(const std::string& text) {
   std::string t = text.substr(0, text.find_last_not_of('\n') + 1);
@@ -72,10 +72,10 @@ void prepare(guest_machine machine, const std::string& dir, guest_outcome* out) 
     out->error = error;
     return;
   }
-  process_end end = wait_or_kill(pid, machine == guest_machine::armhf_image ? kImagePrepareLimitS : kPrepareLimitS);
+  process_end end = wait_or_kill(pid, machine == guest_machine::armhf_image ? image_prepare_limit_s : prepare_limit_s);
   if (!end.in_time) {
     out->error = "preparing the guest overran and was killed, see " + log;
-  } else if (WIFEXITED(end.wait_status) && WEXITSTATUS(end.wait_status) == kSkipStatus) {
+  } else if (WIFEXITED(end.wait_status) && WEXITSTATUS(end.wait_status) == skip_status) {
     out->skip = last_line(read_file(log));
   } else if (!WIFEXITED(end.wait_status) || WEXITSTATUS(end.wait_status) != 0) {
     out->error = "preparing the guest failed: " + tail(read_file(log), 2000);
@@ -95,7 +95,7 @@ std::vector<std::string> qemu_command(const guest_setup& setup, const std::strin
     return {"qemu-system-arm", "-accel", accel, "-M", "orangepi-pc",
             "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
             "-kernel", dir + "/vmlinuz", "-dtb", dir + "/board.dtb", "-initrd", dir + "/initramfs.gz",
-            "-append", "console=ttyS0,115200 " + kKernelArgs + " iomem=relaxed maxcpus=1 results=ttyS3 cases=" + cases,
+            "-append", "console=ttyS0,115200 " + kernel_args + " iomem=relaxed maxcpus=1 results=ttyS3 cases=" + cases,
             "-serial", "file:" + dir + "/console.log", "-serial", "null",
             "-chardev", uart, "-serial", "chardev:uart",
             "-serial", "file:" + dir + "/results.txt",
@@ -106,14 +106,15 @@ std::vector<std::string> qemu_command(const guest_setup& setup, const std::strin
     // systemd and apt want more memory than the initramfs guests. The
     // results port is named so that udev links it as /dev/virtio-ports/results.
     // systemd-firstboot would wait on the console for a locale and a password.
-    return {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15", "-smp", "1", "-m", "1024",
+    return {"qemu-system-arm", "-accel", accel, "-M", "virt,highmem=off", "-cpu", "cortex-a15",
+            "-smp", "1", "-m", "1024",
             "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
             "-chardev", "null,id=port0", "-chardev", "null,id=port1", "-chardev", "null,id=port3",
             "-chardev", uart,
             "-device", "pci-serial-4x,chardev1=port0,chardev2=port1,chardev3=uart,chardev4=port3",
             "-drive", "file=" + dir + "/root.img,if=none,format=raw,id=root", "-device", "virtio-blk-pci,drive=root",
             "-kernel", dir + "/vmlinuz", "-initrd", dir + "/initrd.img",
-            "-append", "console=hvc0 root=/dev/vda rw " + kKernelArgs + " systemd.firstboot=off",
+            "-append", "console=hvc0 root=/dev/vda rw " + kernel_args + " systemd.firstboot=off",
             "-device", "virtio-serial-pci",
             "-chardev", "file,id=console,path=" + dir + "/console.log",
             "-device", "virtconsole,chardev=console",
@@ -137,7 +138,7 @@ std::vector<std::string> qemu_command(const guest_setup& setup, const std::strin
   c.insert(c.end(), {"-smp", "1", "-m", "256",
           "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
           "-kernel", dir + kernel, "-initrd", dir + "/initramfs.gz",
-          "-append", "console=hvc0 " + kKernelArgs + " cases=" + cases,
+          "-append", "console=hvc0 " + kernel_args + " cases=" + cases,
           "-device", "virtio-serial-pci",
           "-chardev", "file,id=console,path=" + dir + "/console.log",
           "-device", "virtconsole,chardev=console",
@@ -161,7 +162,7 @@ pid_t start_sim(const guest_setup& setup, const std::string& socket, guest_outco
   int status;
   while (!sim_listens(socket)) {
     bool ended = process_ended(pid, &status);
-    if (ended || monotonic_seconds() - start > kSimStartLimitS) {
+    if (ended || monotonic_seconds() - start > sim_start_limit_s) {
       if (!ended) kill_process(pid);
       out->error = "micom-sim did not come up: " + read_file(out->dir + "/sim.out");
       return -1;
@@ -188,13 +189,13 @@ boot_end watch_qemu(pid_t qemu, bool kvm, double limit_s, guest_outcome* out) {
       break;
     }
     double running = monotonic_seconds() - start;
-    if (kvm && running > kKvmSignOfLifeS && !parse_guest_report(read_file(out->dir + "/results.txt")).booted) {
+    if (kvm && running > kvm_sign_of_life_s && !parse_guest_report(read_file(out->dir + "/results.txt")).booted) {
       kill_process(qemu);
       end = boot_end::no_sign_of_life;
       break;
     }
     if (done_at < 0 && parse_guest_report(read_file(out->dir + "/results.txt")).done) done_at = running;
-    if (done_at >= 0 && running - done_at > kPowerOffGraceS) {
+    if (done_at >= 0 && running - done_at > power_off_grace_s) {
       kill_process(qemu);
       end = boot_end::powered_off;
       break;
@@ -221,7 +222,7 @@ boot_end boot(const guest_setup& setup, const std::string& accel, const std::str
   out->accel = accel;
   std::vector<std::string> qemu_argv = qemu_command(setup, out->dir, accel, socket);
   pid_t qemu = start_process(qemu_argv, out->dir + "/qemu.log", &out->error);
-  double limit_s = setup.machine == guest_machine::armhf_image ? kImageBootLimitS : kBootLimitS;
+  double limit_s = setup.machine == guest_machine::armhf_image ? image_boot_limit_s : boot_limit_s;
   boot_end end = qemu > 0 ? watch_qemu(qemu, accel == "kvm", limit_s, out) : boot_end::failed;
   // The sim ends when qemu hangs up; it gets a moment for that.
   wait_or_kill(sim, 2);
@@ -230,7 +231,7 @@ boot_end boot(const guest_setup& setup, const std::string& accel, const std::str
 
 // Where a host whose KVM left the guest hanging is remembered, by its kernel
 // release, so that later runs go straight to TCG.
-const char kKvmHangsPath[] = SYSTEM_CACHE_DIR "/kvm-hangs";
+const char kvm_hangs_path[] = SYSTEM_CACHE_DIR "/kvm-hangs";
 
 std::string host_release() {
   utsname u;
@@ -241,11 +242,11 @@ bool kvm_worth_trying() {
   int fd = open("/dev/kvm", O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   close(fd);
-  return read_file(kKvmHangsPath) != host_release() + "\n";
+  return read_file(kvm_hangs_path) != host_release() + "\n";
 }
 
 void remember_kvm_hangs() {
-  if (std::FILE* f = std::fopen(kKvmHangsPath, "w")) {
+  if (std::FILE* f = std::fopen(kvm_hangs_path, "w")) {
     std::fprintf(f, "%s\n", host_release().c_str());
     std::fclose(f);
   }
@@ -264,7 +265,7 @@ guest_outcome run_guest(const guest_setup& setup) {
   if (setup.machine == guest_machine::orangepi_pc) {
     std::vector<dt_property> tree = setup.board_device_tree;
     // The report's UART, enabled as ttyS3 whatever the setup does to UART2.
-    tree.insert(tree.end(), {{kH3Uart3Node, "status", "okay"}, {"/aliases", "serial3", kH3Uart3Node}});
+    tree.insert(tree.end(), {{h3_uart3_node, "status", "okay"}, {"/aliases", "serial3", h3_uart3_node}});
     out.error = set_dt_properties(out.dir + "/board.dtb", tree, out.dir + "/prepare.log");
     if (!out.error.empty()) return out;
   }
@@ -281,7 +282,7 @@ guest_outcome run_guest(const guest_setup& setup) {
     end = boot(setup, "kvm", socket, &out);
     if (end == boot_end::no_sign_of_life) {
       std::printf("system tests: the KVM guest showed no sign of life in %.0f s; TCG from now on (%s)\n",
-                  kKvmSignOfLifeS, kKvmHangsPath);
+                  kvm_sign_of_life_s, kvm_hangs_path);
       try_kvm = false;
       remember_kvm_hangs();
     }
@@ -292,7 +293,7 @@ guest_outcome run_guest(const guest_setup& setup) {
 
   out.report = parse_guest_report(read_file(out.dir + "/results.txt"));
   std::string trace = read_file(out.dir + "/trace.log");
-  out.uart = setup.machine == guest_machine::orangepi_pc ? parse_mmio_trace(trace, kH3Uart2Base, kH3UartRegShift)
+  out.uart = setup.machine == guest_machine::orangepi_pc ? parse_mmio_trace(trace, h3_uart2_base, h3_uart_reg_shift)
                                                           : parse_serial_trace(trace);
   out.sim_received = logged_bytes(read_file(out.dir + "/sim.log"), "rx");
   if (!out.report.done) {

@@ -17,14 +17,17 @@ using lines = std::vector<std::string>;
 
 // The sim answers slowly, a byte per 0.5 s, so that a run lasts long enough
 // for the guest to see micom's lock file, and whose it is, while it stands.
-const lines kV = {"SEND V TO MICOM", "READ DATA(0x01)", "READ DATA(0x00)", "READ DATA(0x07)", "READ DATA(0x0D)"};
-const lines kS = {"SEND S TO MICOM", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x01)"};
+const lines v_output = {"SEND V TO MICOM", "READ DATA(0x01)", "READ DATA(0x00)", "READ DATA(0x07)", "READ DATA(0x0D)"};
+const lines s_output = {"SEND S TO MICOM", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x00)", "READ DATA(0x01)"};
 
 class DebianImage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    outcome_ = new guest_outcome(run_guest(
-        {guest_machine::armhf_image, "image-armhf", {"--gap", "500", "--reply", "V=0100070D", "--reply", "S=00000001"}, "", {}}));
+    outcome_ = new guest_outcome(run_guest({guest_machine::armhf_image,
+                                            "image-armhf",
+                                            {"--gap", "500", "--reply", "V=0100070D", "--reply", "S=00000001"},
+                                            "",
+                                            {}}));
   }
   static void TearDownTestSuite() {
     delete outcome_;
@@ -79,8 +82,8 @@ TEST_F(DebianImage, AptInstallsThePackageWithItsExampleUnits) {
 TEST_F(DebianImage, UserInDialoutGetsTheRepliesAndALockFileStandsDuringTheRun) {
   const guest_case& c = guest(2, "integrator");
   EXPECT_TRUE(c.err.empty()) << c.err[0];
-  lines both = kV;
-  both.insert(both.end(), kS.begin(), kS.end());
+  lines both = v_output;
+  both.insert(both.end(), s_output.begin(), s_output.end());
   EXPECT_EQ(c.out, both);
   EXPECT_EQ(field(c, "status"), "0");
   ASSERT_EQ(field(c, "lock-seen"), "yes") << "no /run/lock/LCK..ttyS2 while micom ran";
@@ -98,34 +101,41 @@ TEST_F(DebianImage, UserNotInDialoutFailsTheOpen) {
 // micom's lines of every run of the unit so far, as the journal has them.
 lines runs_of_s(int n) {
   lines all;
-  for (int i = 0; i < n; ++i) all.insert(all.end(), kS.begin(), kS.end());
+  for (int i = 0; i < n; ++i) all.insert(all.end(), s_output.begin(), s_output.end());
   return all;
+}
+
+enum class lock_directory { writable, read_only };
+
+// One start of the shipped service, the unit's run-th: it ended well, the
+// journal holds micom's lines of every run so far, and no lock file is left.
+// micom's lock file stood during the run if, and only if, the lock directory
+// was writable to the unit.
+void expect_service_run(const guest_case& c, int run, lock_directory locks) {
+  EXPECT_EQ(field(c, "status"), "0") << "systemctl start";
+  EXPECT_EQ(field(c, "runs"), std::to_string(run));
+  EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
+  EXPECT_EQ(c.out, runs_of_s(run));
+  if (locks == lock_directory::writable) {
+    ASSERT_EQ(field(c, "lock-seen"), "yes");
+    expect_lock_of_micom(c);
+  } else {
+    EXPECT_EQ(field(c, "lock-seen"), "no");
+  }
+  EXPECT_EQ(field(c, "lock-after"), "absent");
 }
 
 // The hardened unit as shipped: a dynamic user in dialout reaches the line
 // through its private /dev. /run/lock stays writable to it (Debian 12's
 // systemd 252), so micom holds its lock file there for the run.
 TEST_F(DebianImage, ShippedServiceRunsMicomWithItsOutputInTheJournal) {
-  const guest_case& c = guest(4, "service");
-  EXPECT_EQ(field(c, "status"), "0") << "systemctl start";
-  EXPECT_EQ(field(c, "runs"), "1");
-  EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
-  EXPECT_EQ(c.out, runs_of_s(1));
-  ASSERT_EQ(field(c, "lock-seen"), "yes");
-  expect_lock_of_micom(c);
-  EXPECT_EQ(field(c, "lock-after"), "absent");
+  expect_service_run(guest(4, "service"), 1, lock_directory::writable);
 }
 
 // Where the lock directory is read-only to the unit, micom makes no lock
 // file and runs as before, saying nothing of it.
 TEST_F(DebianImage, UnderAReadOnlyLockDirectoryTheServiceGoesOnWithoutALockFile) {
-  const guest_case& c = guest(5, "read-only-lock");
-  EXPECT_EQ(field(c, "status"), "0") << "systemctl start";
-  EXPECT_EQ(field(c, "runs"), "2");
-  EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
-  EXPECT_EQ(c.out, runs_of_s(2));
-  EXPECT_EQ(field(c, "lock-seen"), "no");
-  EXPECT_EQ(field(c, "lock-after"), "absent");
+  expect_service_run(guest(5, "read-only-lock"), 2, lock_directory::read_only);
 }
 
 // Why the unit has BindPaths=/dev/ttyS2: without it the private /dev has
@@ -148,7 +158,7 @@ TEST_F(DebianImage, ShippedTimerStartsTheService) {
   EXPECT_EQ(field(c, "ended"), "Deactivated successfully.");
   lines out = runs_of_s(2);
   out.push_back("MICOM OPEN FAILED");
-  out.insert(out.end(), kS.begin(), kS.end());
+  out.insert(out.end(), s_output.begin(), s_output.end());
   EXPECT_EQ(c.out, out);
 }
 

@@ -51,7 +51,9 @@ TEST_P(PrepareOffline, UnreachableArchiveWithNothingCachedSkips) {
     write_stub(d + "/bin/" + stub, "Temporary failure resolving 'deb.debian.org': archive not reachable");
   }
   std::vector<std::string> argv = {"env", "PATH=" + d + "/bin:/usr/sbin:/usr/bin:/sbin:/bin", "sh"};
-  for (const std::string& a : GetParam().argv) argv.push_back(a == "CACHE" ? d + "/cache" : a == "OUT" ? d + "/out" : a);
+  for (const std::string& a : GetParam().argv) {
+    argv.push_back(a == "CACHE" ? d + "/cache" : a == "OUT" ? d + "/out" : a);
+  }
   std::string error;
   pid_t pid = start_process(argv, d + "/log", &error);
   ASSERT_GT(pid, 0) << error;
@@ -61,7 +63,7 @@ TEST_P(PrepareOffline, UnreachableArchiveWithNothingCachedSkips) {
   EXPECT_EQ(WEXITSTATUS(end.wait_status), 77) << log;
   EXPECT_NE(log.find(GetParam().message), std::string::npos) << log;
   EXPECT_NE(access((d + "/out/" + GetParam().output).c_str(), F_OK), 0);
-  std::system(("rm -rf " + d).c_str());
+  [[maybe_unused]] int ignored = std::system(("rm -rf " + d).c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -16,8 +16,8 @@
 namespace {
 
 // The guest leaves the line at 9600 7E1, canonical, before each run.
-constexpr unsigned long kIcanon = 0x2, kEcho = 0x8;
-constexpr unsigned long kClocal = 0x800;
+constexpr unsigned long icanon = 0x2, echo = 0x8;
+constexpr unsigned long clocal = 0x800;
 
 using lines = std::vector<std::string>;
 
@@ -35,15 +35,15 @@ long counter_delta(const guest_case& c, const char* name) {
 
 // The UART of the H3 board, as the device tree names it, and the edits that
 // make it ttyS2 as a board vendor's tree does.
-const char kUart2Node[] = "/soc/serial@1c28800";
-const dt_property kUart2Enabled = {kUart2Node, "status", "okay"};
-const dt_property kUart2IsSerial2 = {"/aliases", "serial2", kUart2Node};
+const char uart2_node[] = "/soc/serial@1c28800";
+const dt_property uart2_enabled = {uart2_node, "status", "okay"};
+const dt_property uart2_is_serial2 = {"/aliases", "serial2", uart2_node};
 
 // The guests, each a type so that each suite boots once per guest. The
 // divisors are Linux's for 9600 (before and after each run) and 57600 baud;
 // ttys2_device is the device and driver that sysfs shows behind ttyS2;
 // uart_slots are the driver's ttyS slots with a UART behind them.
-struct X86_64 {
+struct x86_64_guest {
   static constexpr guest_machine machine = guest_machine::x86_64;
   static constexpr const char* name = "x86_64";
   static constexpr unsigned prior_divisor = 12, exchange_divisor = 2;  // 1.8432 MHz
@@ -52,7 +52,7 @@ struct X86_64 {
   static std::vector<int> uart_slots() { return {2}; }
   static std::vector<dt_property> device_tree() { return {}; }
 };
-struct Armhf {
+struct armhf_guest {
   static constexpr guest_machine machine = guest_machine::armhf;
   static constexpr const char* name = "armhf";
   static constexpr unsigned prior_divisor = 12, exchange_divisor = 2;  // 1.8432 MHz
@@ -61,18 +61,18 @@ struct Armhf {
   static std::vector<int> uart_slots() { return {0, 1, 2, 3}; }
   static std::vector<dt_property> device_tree() { return {}; }
 };
-struct OrangePiPc {
+struct orangepi_pc_guest {
   static constexpr guest_machine machine = guest_machine::orangepi_pc;
   static constexpr const char* name = "orangepi_pc";
   static constexpr unsigned prior_divisor = 156, exchange_divisor = 26;  // 24 MHz
   static constexpr const char* ttys2_device = "1c28800.serial dw-apb-uart";
   static constexpr int no_uart_slot = 1;  // UART1 stays disabled
   static std::vector<int> uart_slots() { return {0, 2, 3}; }  // UART0 the console, UART3 the report
-  static std::vector<dt_property> device_tree() { return {kUart2Enabled, kUart2IsSerial2}; }
+  static std::vector<dt_property> device_tree() { return {uart2_enabled, uart2_is_serial2}; }
 };
-using Machines = ::testing::Types<X86_64, Armhf, OrangePiPc>;
+using machines = ::testing::Types<x86_64_guest, armhf_guest, orangepi_pc_guest>;
 
-struct MachineName {
+struct machine_name {
   template <typename M>
   static std::string GetName(int) {
     return M::name;
@@ -111,7 +111,7 @@ template <typename M>
 void expect_line_left_as_found(const guest_case& c, const uart_run& wire, unsigned long local_flags) {
   const std::string& before = c.fields.at("stty-before");
   EXPECT_EQ(c.fields.at("stty-after"), before);
-  EXPECT_EQ(stty_field(before, 3) & (kIcanon | kEcho), local_flags) << "the line micom found";
+  EXPECT_EQ(stty_field(before, 3) & (icanon | echo), local_flags) << "the line micom found";
   EXPECT_EQ(wire.before.divisor, M::prior_divisor);
   EXPECT_EQ(uart_frame(wire.before.lcr), "7E1");
   EXPECT_EQ(wire.after.divisor, M::prior_divisor);
@@ -174,7 +174,7 @@ void expect_ttys2_reaches_the_sim(const guest_outcome& boot, const std::vector<i
 }
 
 // What micom prints for V's reply in the burst boots.
-const lines kBurstV = {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"};
+const lines burst_v = {"SEND V TO MICOM", "READ DATA(0x00)", "READ DATA(0x0D)", "READ DATA(0x13)", "READ DATA(0xFF)"};
 
 // The sim answers at once, the whole reply in one write.
 template <typename M>
@@ -189,7 +189,7 @@ class BurstReply : public GuestSuite<BurstReply<M>> {
                       M::device_tree()});
   }
 };
-TYPED_TEST_SUITE(BurstReply, Machines, MachineName);
+TYPED_TEST_SUITE(BurstReply, machines, machine_name);
 
 // The command bytes from micom, W from the process holding the line in the
 // stale case, nothing from the slot with no UART.
@@ -200,7 +200,7 @@ TYPED_TEST(BurstReply, Ttys2IsTheUartOfTheSim) {
 TYPED_TEST(BurstReply, V_RawReplyComesThroughTheDriver) {
   const guest_case& c = this->guest(1);
   ASSERT_EQ(c.name, "run:v");
-  expect_output(c, kBurstV);
+  expect_output(c, burst_v);
   EXPECT_EQ(counter_delta(c, "tx"), 1);
   EXPECT_EQ(counter_delta(c, "rx"), 4);
 }
@@ -210,7 +210,7 @@ TYPED_TEST(BurstReply, V_OneCommandByteAt57600_8N1FramedByRts) {
 }
 
 TYPED_TEST(BurstReply, V_LineIsLeftAsFound) {
-  expect_line_left_as_found<TypeParam>(this->guest(1), this->wire(1), kIcanon | kEcho);
+  expect_line_left_as_found<TypeParam>(this->guest(1), this->wire(1), icanon | echo);
 }
 
 // H and R have no reply: the restore follows the write at once, while the
@@ -222,7 +222,7 @@ void expect_sent_alone_and_restored_once_out(const guest_case& c, const uart_run
   EXPECT_EQ(counter_delta(c, "tx"), 1);
   expect_one_framed_byte<M>(wire, letter);
   expect_restore_after_the_byte_left(wire);
-  expect_line_left_as_found<M>(c, wire, kIcanon | kEcho);
+  expect_line_left_as_found<M>(c, wire, icanon | echo);
 }
 
 TYPED_TEST(BurstReply, H_SendsAndReadsNothingAndRestoresOnceTheByteIsOut) {
@@ -239,10 +239,10 @@ TYPED_TEST(BurstReply, StaleInputAtOpenIsNotTakenForTheReply) {
   const guest_case& c = this->guest(4);
   ASSERT_EQ(c.name, "stale:W:v");
   ASSERT_EQ(c.fields.at("stale-received"), "4") << "W's answer had not arrived before micom started";
-  expect_output(c, kBurstV);
+  expect_output(c, burst_v);
   expect_one_framed_byte<TypeParam>(this->wire(4), 'V');
   // No echo: the holder would echo the stale bytes to the sim.
-  expect_line_left_as_found<TypeParam>(c, this->wire(4), kIcanon);
+  expect_line_left_as_found<TypeParam>(c, this->wire(4), icanon);
 }
 
 // A ttyS slot that the driver keeps with no UART behind it, standing at
@@ -264,10 +264,10 @@ TYPED_TEST(BurstReply, SlotWithNoUartAtTtys2FailsTheOpen) {
 TYPED_TEST(BurstReply, SessionLeaderLeavesTheLineWorkingForItsOtherHolder) {
   const guest_case& c = this->guest(6);
   ASSERT_EQ(c.name, "leader:v");
-  expect_output(c, kBurstV);
+  expect_output(c, burst_v);
   EXPECT_EQ(c.fields.at("holder-after"), "open") << "micom's exit hung the line up";
   expect_one_framed_byte<TypeParam>(this->wire(6), 'V');
-  expect_line_left_as_found<TypeParam>(c, this->wire(6), kIcanon | kEcho);
+  expect_line_left_as_found<TypeParam>(c, this->wire(6), icanon | echo);
 }
 
 // minicom or cu holds the line by its lock file: micom sends nothing, leaves
@@ -291,7 +291,7 @@ class GappedReply : public GuestSuite<GappedReply<M>> {
                        "run:s", M::device_tree()});
   }
 };
-TYPED_TEST_SUITE(GappedReply, Machines, MachineName);
+TYPED_TEST_SUITE(GappedReply, machines, machine_name);
 
 TYPED_TEST(GappedReply, S_ReplyArrivingByteByByteIsCollectedInOrder) {
   const guest_case& c = this->guest(1);
@@ -300,7 +300,7 @@ TYPED_TEST(GappedReply, S_ReplyArrivingByteByByteIsCollectedInOrder) {
   EXPECT_EQ(counter_delta(c, "rx"), 4);
   expect_ttys2_reaches_the_sim<TypeParam>(this->outcome(), {'S'});
   expect_one_framed_byte<TypeParam>(this->wire(1), 'S');
-  expect_line_left_as_found<TypeParam>(c, this->wire(1), kIcanon | kEcho);
+  expect_line_left_as_found<TypeParam>(c, this->wire(1), icanon | echo);
 }
 
 // The MICOM drives no carrier detect, and the line lacks CLOCAL (a getty
@@ -315,21 +315,21 @@ class NoCarrier : public GuestSuite<NoCarrier<M>> {
     NoCarrier::boot(setup);
   }
 };
-TYPED_TEST_SUITE(NoCarrier, Machines, MachineName);
+TYPED_TEST_SUITE(NoCarrier, machines, machine_name);
 
 // A run whose open waited for carrier would never start its exchange.
 TYPED_TEST(NoCarrier, V_CompletesWithoutWaitingForCarrierAndLeavesMinusClocal) {
   const guest_case& c = this->guest(1);
   ASSERT_EQ(c.name, "nocarrier:v");
   // Else the test proves nothing: the line lacked CLOCAL, and the UART read no carrier.
-  EXPECT_EQ(stty_field(c.fields.at("stty-before"), 2) & kClocal, 0u);
+  EXPECT_EQ(stty_field(c.fields.at("stty-before"), 2) & clocal, 0u);
   const std::string& modem = c.fields.at("uart-before");
   EXPECT_EQ(modem.find("|CD"), std::string::npos) << modem;
   EXPECT_EQ(modem.find(" CD"), std::string::npos) << modem;
   const uart_run wire = this->wire(1);
   ASSERT_FALSE(wire.msr_reads.empty()) << "the driver never read the modem status during the run";
   for (unsigned msr : wire.msr_reads) EXPECT_EQ(msr & uart_msr_dcd, 0u) << "MSR " << msr;
-  expect_output(c, kBurstV);
+  expect_output(c, burst_v);
   expect_one_framed_byte<TypeParam>(wire, 'V');
   EXPECT_EQ(c.fields.at("stty-after"), c.fields.at("stty-before"));
 }
@@ -340,14 +340,14 @@ TYPED_TEST(NoCarrier, V_CompletesWithoutWaitingForCarrierAndLeavesMinusClocal) {
 class MisnumberedBoard : public GuestSuite<MisnumberedBoard> {
  protected:
   static void SetUpTestSuite() {
-    boot({guest_machine::orangepi_pc, "misnumbered-orangepi_pc", {}, "slot:2:v", {kUart2Enabled}});
+    boot({guest_machine::orangepi_pc, "misnumbered-orangepi_pc", {}, "slot:2:v", {uart2_enabled}});
   }
 };
 
 TEST_F(MisnumberedBoard, Uart2ComesUpAsTtyS1) {
   const guest_case& c = guest(1);
   ASSERT_EQ(c.name, "slot:2:v");
-  EXPECT_EQ(slot_device(c, 1), OrangePiPc::ttys2_device);
+  EXPECT_EQ(slot_device(c, 1), orangepi_pc_guest::ttys2_device);
   EXPECT_FALSE(slot_has_uart(c, 2)) << slot_line(c, 2);
 }
 

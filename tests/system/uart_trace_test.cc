@@ -5,21 +5,26 @@
 
 namespace {
 
+// How every run below starts its exchange, as the 8250 driver writes it
+// (taken from a real trace): the line set to 57600 8N1, then RTS down.
+const std::string exchange_start =
+    "serial_write write addr 0x03 val 0x93\n"  // 57600 8N1
+    "serial_write write addr 0x00 val 0x02\n"
+    "serial_write write addr 0x01 val 0x00\n"
+    "serial_write write addr 0x03 val 0x13\n"
+    "serial_write write addr 0x04 val 0x09\n"  // RTS down
+    "serial_write write addr 0x01 val 0x07\n";
+
 // The register writes around one run of "micom v" on a line left at 9600 7E1,
 // as the 8250 driver makes them (taken from a real trace, reads left out).
-const char kRunOfV[] =
+const std::string run_of_v =
     "serial_write write addr 0x03 val 0x9a\n"  // stty before the run: 9600 7E1
     "serial_write write addr 0x00 val 0x0c\n"
     "serial_write write addr 0x01 val 0x00\n"
     "serial_write write addr 0x03 val 0x1a\n"
     "serial_write write addr 0x07 val 0x01\n"  // start mark of case 1
     "serial_write write addr 0x04 val 0x0b\n"  // open raises DTR and RTS
-    "serial_write write addr 0x03 val 0x93\n"  // 57600 8N1
-    "serial_write write addr 0x00 val 0x02\n"
-    "serial_write write addr 0x01 val 0x00\n"
-    "serial_write write addr 0x03 val 0x13\n"
-    "serial_write write addr 0x04 val 0x09\n"  // RTS down
-    "serial_write write addr 0x01 val 0x07\n"
+    + exchange_start +
     "serial_write write addr 0x00 val 0x56\n"  // 'V'
     "serial_write write addr 0x01 val 0x05\n"
     "serial_write write addr 0x04 val 0x0b\n"  // RTS up
@@ -72,7 +77,7 @@ TEST(UartTrace, ParsesTheMemoryMappedUartsEventsByAddress) {
 }
 
 TEST(UartTrace, RunOfVShowsOneFramedByteAndTheLineBeforeAndAfter) {
-  uart_run run = uart_run_of(parse_serial_trace(kRunOfV), 1);
+  uart_run run = uart_run_of(parse_serial_trace(run_of_v), 1);
   ASSERT_TRUE(run.found);
   EXPECT_EQ(run.before.divisor, 12u);
   EXPECT_EQ(uart_frame(run.before.lcr), "7E1");
@@ -87,23 +92,17 @@ TEST(UartTrace, RunOfVShowsOneFramedByteAndTheLineBeforeAndAfter) {
 }
 
 // "micom h" from the byte on, as the 8250 driver makes it (from a real
-// trace): RTS up, then the restore, then the close. Its start is that of V.
+// trace): RTS up, then the restore, then the close. Its exchange starts as V's.
 std::string run_of_h(const char* between_rts_and_restore) {
-  return std::string(
-             "serial_write write addr 0x07 val 0x01\n"  // start mark of case 1
-             "serial_write write addr 0x03 val 0x93\n"  // 57600 8N1
-             "serial_write write addr 0x00 val 0x02\n"
-             "serial_write write addr 0x01 val 0x00\n"
-             "serial_write write addr 0x03 val 0x13\n"
-             "serial_write write addr 0x04 val 0x09\n"  // RTS down
-             "serial_write write addr 0x01 val 0x07\n"
-             "serial_read read addr 0x02 val 0xc2\n"
-             "serial_read read addr 0x05 val 0x60\n"
-             "serial_write write addr 0x00 val 0x48\n"  // 'H'
-             "serial_write write addr 0x01 val 0x05\n"
-             "serial_read read addr 0x02 val 0xc1\n"
-             "serial_write write addr 0x04 val 0x0b\n") +  // RTS up
-         between_rts_and_restore +
+  return "serial_write write addr 0x07 val 0x01\n"  // start mark of case 1
+         + exchange_start +
+         "serial_read read addr 0x02 val 0xc2\n"
+         "serial_read read addr 0x05 val 0x60\n"
+         "serial_write write addr 0x00 val 0x48\n"  // 'H'
+         "serial_write write addr 0x01 val 0x05\n"
+         "serial_read read addr 0x02 val 0xc1\n"
+         "serial_write write addr 0x04 val 0x0b\n"  // RTS up
+         + between_rts_and_restore +
          "serial_write write addr 0x01 val 0x05\n"
          "serial_write write addr 0x03 val 0x9a\n"  // restored: 9600 7E1
          "serial_write write addr 0x00 val 0x0c\n"
@@ -127,7 +126,7 @@ TEST(UartTrace, RestoreWaitingForTheTransmitterShowsTheLsrReadBeforeTheDivisor) 
 }
 
 TEST(UartTrace, OtherMarksAndMissingEndMarkAreNotTheRun) {
-  std::vector<uart_access> w = parse_serial_trace(kRunOfV);
+  std::vector<uart_access> w = parse_serial_trace(run_of_v);
   EXPECT_FALSE(uart_run_of(w, 2).found);
   w.pop_back();
   uart_run cut = uart_run_of(w, 1);
