@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.help) {
-    std::fputs(kSimHelp, stdout);
+    std::fputs(sim_help_text().c_str(), stdout);
     return 0;
   }
   SimLog log;

@@ -38,6 +38,25 @@ struct SimOptions {
   bool help = false;
 };
 
+// One option, declared once: how it is spelled, applied, checked against the
+// transport and shown under OPTIONS in --help.
+struct option_spec {
+  const char* name;   // "--gap"
+  const char* value;  // the word for its value in --help ("MS"); nullptr: a flag, which takes none
+  // nullptr: fits every transport; else whether the parsed options use it, which
+  // only a command on the pseudo-terminal can (--socket and --pty-link refuse it).
+  bool (*pty_only)(const SimOptions& o);
+  const char* help;  // its lines under OPTIONS, without their indent
+  // Applies it (a flag gets an empty value); false with *error set for a bad value.
+  bool (*apply)(const std::string& value, SimOptions* o, std::string* error);
+  const char* alias = nullptr;  // a second spelling that --help does not show
+};
+
+// Every option, in the order --help lists them.
+extern const option_spec sim_option_table[];
+// The number of rows in sim_option_table.
+extern const int sim_option_count;
+
 // Parses argv[1..]. On a mistake returns false with a one-line message in *error.
 bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::string* error);
 
