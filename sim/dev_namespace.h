@@ -7,7 +7,17 @@
 
 #include <string>
 
-#include "sim_options.h"
+// What stands at /dev/ttyS2, as boards and containers get it wrong.
+enum class DeviceNode {
+  tty,        // the pseudo-terminal slave
+  link,       // a symlink to the pseudo-terminal slave, as a udev rule makes one
+  none,       // nothing at all
+  directory,  // an empty directory
+  file,       // a regular file holding "x\n", as `echo x > /dev/ttyS2` leaves on a tmpfs
+  null,       // the null device, as a container may map it
+  fifo,       // a named pipe
+  dangling,   // a symlink to a node that is not there
+};
 
 struct SimLine {
   int master = -1;  // the MICOM's end

@@ -5,6 +5,9 @@
 #include <cctype>
 #include <cstdlib>
 
+namespace {
+
+// A string of hex digit pairs ("0102A5ff"); false for anything else.
 bool parse_hex_bytes(const std::string& text, std::vector<unsigned char>* out) {
   if (text.size() % 2 != 0) return false;
   std::vector<unsigned char> bytes;
@@ -19,6 +22,7 @@ bool parse_hex_bytes(const std::string& text, std::vector<unsigned char>* out) {
   return true;
 }
 
+// The DeviceNode of a --device name; false for an unknown name.
 bool device_node_from_name(const std::string& name, DeviceNode* out) {
   static const struct {
     const char* name;
@@ -34,8 +38,6 @@ bool device_node_from_name(const std::string& name, DeviceNode* out) {
   }
   return false;
 }
-
-namespace {
 
 // A decimal number in [lo, hi], digits only.
 bool parse_number(const std::string& text, long lo, long hi, int* out) {

@@ -5,23 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "dev_namespace.h"
 #include "line_state.h"
 #include "micom_behaviour.h"
 
-// What stands at /dev/ttyS2, as boards and containers get it wrong.
-enum class DeviceNode {
-  tty,        // the pseudo-terminal slave
-  link,       // a symlink to the pseudo-terminal slave, as a udev rule makes one
-  none,       // nothing at all
-  directory,  // an empty directory
-  file,       // a regular file holding "x\n", as `echo x > /dev/ttyS2` leaves on a tmpfs
-  null,       // the null device, as a container may map it
-  fifo,       // a named pipe
-  dangling,   // a symlink to a node that is not there
-};
-
-// The DeviceNode of a --device name; false for an unknown name.
-bool device_node_from_name(const std::string& name, DeviceNode* out);
 
 struct SimOptions {
   MicomBehaviour micom = micom_default_behaviour();
@@ -59,6 +46,3 @@ extern const int sim_option_count;
 
 // Parses argv[1..]. On a mistake returns false with a one-line message in *error.
 bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::string* error);
-
-// Parses a string of hex digit pairs ("0102A5ff"); false for anything else.
-bool parse_hex_bytes(const std::string& text, std::vector<unsigned char>* out);
