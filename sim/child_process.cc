@@ -34,8 +34,7 @@ pid_t spawn_command(const std::vector<std::string>& argv, const sigset_t& child_
     sigprocmask(SIG_SETMASK, &child_mask, nullptr);
     execvp(args[0], args.data());
     int err = errno;
-    ssize_t ignored = write(report[1], &err, sizeof err);
-    (void)ignored;
+    [[maybe_unused]] ssize_t ignored = write(report[1], &err, sizeof err);
     _exit(127);
   }
   close(report[1]);

@@ -12,14 +12,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static bool fail(std::string* error, const std::string& what) {
+namespace {
+
+bool fail(std::string* error, const std::string& what) {
   *error = what + ": " + std::strerror(errno);
   return false;
 }
 
 // Writes text to path, opened with O_WRONLY | O_CLOEXEC | extra_flags (O_CREAT
 // | O_EXCL for a new file, made 0666 less the umask).
-static bool write_file(const char* path, const std::string& text, int extra_flags = 0) {
+bool write_file(const char* path, const std::string& text, int extra_flags = 0) {
   int fd = open(path, O_WRONLY | O_CLOEXEC | extra_flags, 0666);
   if (fd < 0) return false;
   bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -29,7 +31,7 @@ static bool write_file(const char* path, const std::string& text, int extra_flag
 
 // Root gets a plain mount namespace; anyone else (or root where that is
 // refused) a user namespace mapping them to root inside it.
-static bool unshare_mounts(std::string* error) {
+bool unshare_mounts(std::string* error) {
   if (geteuid() == 0 && unshare(CLONE_NEWNS) == 0) return true;
   uid_t uid = geteuid();
   gid_t gid = getegid();
@@ -44,7 +46,7 @@ static bool unshare_mounts(std::string* error) {
   return true;
 }
 
-static bool bind_node(const std::string& from, const char* to, std::string* error) {
+bool bind_node(const std::string& from, const char* to, std::string* error) {
   // An empty regular file to bind the node onto.
   if (!write_file(to, "", O_CREAT | O_EXCL) || mount(from.c_str(), to, nullptr, MS_BIND, nullptr) != 0) {
     return fail(error, std::string("cannot bind ") + to);
@@ -52,7 +54,7 @@ static bool bind_node(const std::string& from, const char* to, std::string* erro
   return true;
 }
 
-static bool make_device_node(DeviceNode device, const std::string& slave, std::string* error) {
+bool make_device_node(DeviceNode device, const std::string& slave, std::string* error) {
   const char* node = "/dev/ttyS2";
   bool made = true;
   switch (device) {
@@ -84,7 +86,7 @@ static bool make_device_node(DeviceNode device, const std::string& slave, std::s
 // The command's lock files (LCK..ttyS2) go to a fresh, world-writable
 // directory of the namespace's own, never the host's. A host without
 // /var/lock keeps none.
-static bool make_private_lock_directory(std::string* error) {
+bool make_private_lock_directory(std::string* error) {
   struct stat host_lock_directory;
   if (stat("/var/lock", &host_lock_directory) != 0) return true;
   if (mount("tmpfs", "/var/lock", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=1777") != 0) {
@@ -92,6 +94,8 @@ static bool make_private_lock_directory(std::string* error) {
   }
   return true;
 }
+
+}  // namespace
 
 bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error) {
   if (!unshare_mounts(error)) return false;

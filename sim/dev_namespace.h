@@ -19,6 +19,7 @@ enum class DeviceNode {
   dangling,   // a symlink to a node that is not there
 };
 
+// The pseudo-terminal whose slave the command finds at /dev/ttyS2.
 struct SimLine {
   int master = -1;  // the MICOM's end
   int slave = -1;   // kept open by the sim: the master never reads EIO between runs

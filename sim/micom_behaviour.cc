@@ -33,11 +33,15 @@ void micom_received(const MicomBehaviour& b, MicomState* s, unsigned char byte, 
   if (!a.bytes.empty()) s->pending.push_back(a);
 }
 
+namespace {
+
 // When byte number `index` of an answer is due, relative to its command byte.
-static long byte_due_ms(const MicomBehaviour& b, std::size_t index) {
+long byte_due_ms(const MicomBehaviour& b, std::size_t index) {
   long gap = b.gap_ms < 0 ? 0 : b.gap_ms;
   return b.delay_ms + static_cast<long>(index) * gap;
 }
+
+}  // namespace
 
 std::vector<unsigned char> micom_take_due(const MicomBehaviour& b, MicomState* s, long now_ms) {
   std::vector<unsigned char> chunk;

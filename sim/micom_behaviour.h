@@ -8,12 +8,14 @@
 #include <deque>
 #include <vector>
 
-// The command letters the MICOM knows, in the order of MicomBehaviour::reply.
+// The command letters the MICOM knows, in the order of MicomBehaviour::replies.
 constexpr char kMicomLetters[] = "SVWHR";
-constexpr int kMicomLetterCount = 5;
+constexpr int kMicomLetterCount = 5;  // the letters in kMicomLetters
 
+// The bytes of one answer.
 using MicomReply = std::vector<unsigned char>;
 
+// How the MICOM answers, as the options set it.
 struct MicomBehaviour {
   // Indexed like kMicomLetters: the answers to successive commands with that
   // letter, taken in turn; the last one repeats. None: no answer.
@@ -31,12 +33,14 @@ int micom_letter_index(unsigned char byte);
 // W -> 57 41 4B 45 ("WAKE"); H and R -> nothing.
 MicomBehaviour micom_default_behaviour();
 
+// An answer on its way out.
 struct PendingAnswer {
   std::vector<unsigned char> bytes;
   std::size_t sent = 0;
   long start_ms = 0;  // when its command byte arrived
 };
 
+// What the MICOM has received and still has to send.
 struct MicomState {
   std::deque<PendingAnswer> pending;  // answered one after the other
   std::size_t received[kMicomLetterCount] = {};  // commands so far, per letter

@@ -15,28 +15,30 @@
 #include "line_state.h"
 #include "sim_signals.h"
 
+namespace {
+
 constexpr int kPollMs = 10;
 constexpr int kQuietPolls = 5;  // this many empty looks in a row count as "consumed"
 constexpr char kLineDuringUnknown[] =
     "unknown (as before the command when the sim looked: already put back, or never changed)";
 
 // What the log shows for settings that could not be read: the line is gone.
-static std::string unavailable_text() { return std::string("unavailable (") + std::strerror(errno) + ")"; }
+std::string unavailable_text() { return std::string("unavailable (") + std::strerror(errno) + ")"; }
 
 // The line's settings as the log shows them.
-static std::string line_text(int slave) {
+std::string line_text(int slave) {
   termios t;
   return tcgetattr(slave, &t) == 0 ? line_state_text(t) : unavailable_text();
 }
 
-static int input_waiting(int slave) {
+int input_waiting(int slave) {
   int n = 0;
   return ioctl(slave, TIOCINQ, &n) == 0 ? n : 0;
 }
 
 // Reads and forgets what the line sends back, e.g. the echo of stale bytes
 // under a prior state with ECHO. Returns the byte count.
-static int discard_output(int master) {
+int discard_output(int master) {
   int total = 0;
   pollfd p = {master, POLLIN, 0};
   unsigned char buf[256];
@@ -52,10 +54,9 @@ static int discard_output(int master) {
 // the line discipline holds them: its input count has stopped changing (and
 // covers them all when the prior state is not canonical, where the count is
 // exact) and the echo, if any, has stopped.
-static void put_stale(const SimLine& line, const std::vector<unsigned char>& stale, SimLog* log) {
+void put_stale(const SimLine& line, const std::vector<unsigned char>& stale, SimLog* log) {
   for (unsigned char b : stale) log_event(log, "stale 0x%02x t=%.3f", b, log_seconds(*log));
-  ssize_t ignored = write(line.master, stale.data(), stale.size());
-  (void)ignored;
+  [[maybe_unused]] ssize_t ignored = write(line.master, stale.data(), stale.size());
   termios t;
   bool canonical = tcgetattr(line.slave, &t) == 0 && (t.c_lflag & ICANON);
   int echoed = 0, last = -1, quiet = 0;
@@ -72,7 +73,7 @@ static void put_stale(const SimLine& line, const std::vector<unsigned char>& sta
 }
 
 // After the command is gone: what it wrote last may still be on its way.
-static void log_late_bytes(int master, SimLog* log) {
+void log_late_bytes(int master, SimLog* log) {
   pollfd p = {master, POLLIN, 0};
   unsigned char buf[64];
   while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN)) {
@@ -87,7 +88,7 @@ static void log_late_bytes(int master, SimLog* log) {
 // have put back what it found (micom does so right after H and R): settings
 // equal to those from before the command are therefore no evidence of what
 // was in force, and are given as unknown. *how is the summary's part.
-static std::string line_during(const std::string& before, int slave, std::string* how) {
+std::string line_during(const std::string& before, int slave, std::string* how) {
   termios t;
   const bool readable = tcgetattr(slave, &t) == 0;
   std::string now = readable ? line_state_text(t) : unavailable_text();
@@ -98,8 +99,6 @@ static std::string line_during(const std::string& before, int slave, std::string
   *how = readable ? "at " + line_state_words(t) : "(line unavailable)";
   return now;
 }
-
-namespace {
 
 // A session on the pseudo-terminal, for the answer loop's functions.
 struct pty_session {
@@ -115,8 +114,7 @@ struct pty_session {
 
 bool pty_send(void* context, const std::vector<unsigned char>& chunk) {
   auto* s = static_cast<pty_session*>(context);
-  ssize_t ignored = write(s->line->master, chunk.data(), chunk.size());
-  (void)ignored;
+  [[maybe_unused]] ssize_t ignored = write(s->line->master, chunk.data(), chunk.size());
   return true;
 }
 

@@ -13,9 +13,11 @@ long monotonic_ms() {
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
+namespace {
+
 // The whole line in one write: a line of a few hundred bytes is never split
 // on a pipe or a terminal, and nothing else gets between its text and its newline.
-static void write_line(int fd, std::string line) {
+void write_line(int fd, std::string line) {
   line += '\n';
   for (std::size_t done = 0; done < line.size();) {
     ssize_t n = write(fd, line.data() + done, line.size() - done);
@@ -24,6 +26,23 @@ static void write_line(int fd, std::string line) {
     done += static_cast<std::size_t>(n);
   }
 }
+
+// "S at 57600 8N1 raw (3 times), V at 57600 8N1 raw": a script that polls
+// sends the same letter many times over.
+std::string received_text(const std::vector<std::string>& received) {
+  std::string text;
+  for (std::size_t i = 0; i < received.size();) {
+    std::size_t same = 1;
+    while (i + same < received.size() && received[i + same] == received[i]) ++same;
+    if (!text.empty()) text += ", ";
+    text += received[i];
+    if (same > 1) text += " (" + std::to_string(same) + " times)";
+    i += same;
+  }
+  return text.empty() ? "nothing" : text;
+}
+
+}  // namespace
 
 void log_event(SimLog* log, const char* fmt, ...) {
   va_list ap, again;
@@ -50,21 +69,6 @@ void log_sent(SimLog* log, const std::vector<unsigned char>& bytes) {
 }
 
 double log_seconds(const SimLog& log) { return (monotonic_ms() - log.start_ms) / 1000.0; }
-
-// "S at 57600 8N1 raw (3 times), V at 57600 8N1 raw": a script that polls
-// sends the same letter many times over.
-static std::string received_text(const std::vector<std::string>& received) {
-  std::string text;
-  for (std::size_t i = 0; i < received.size();) {
-    std::size_t same = 1;
-    while (i + same < received.size() && received[i + same] == received[i]) ++same;
-    if (!text.empty()) text += ", ";
-    text += received[i];
-    if (same > 1) text += " (" + std::to_string(same) + " times)";
-    i += same;
-  }
-  return text.empty() ? "nothing" : text;
-}
 
 void print_summary(const SimLog& log, const std::string& log_path) {
   std::string line = "micom-sim: received " + received_text(log.received) + "; sent";

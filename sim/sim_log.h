@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+// Where the log goes, and what the summary will tell.
 struct SimLog {
   int fd = 2;  // standard error, or the --log file
   long start_ms = 0;
@@ -16,6 +17,7 @@ struct SimLog {
   std::vector<unsigned char> sent;
 };
 
+// Milliseconds on the monotonic clock, for due times and the t= field.
 long monotonic_ms();
 
 // Writes one line (fmt without the newline).

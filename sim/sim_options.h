@@ -9,7 +9,7 @@
 #include "line_state.h"
 #include "micom_behaviour.h"
 
-
+// What the command line asks of the sim.
 struct SimOptions {
   MicomBehaviour micom = micom_default_behaviour();
   std::vector<unsigned char> stale;  // written to the line before the command starts
@@ -20,9 +20,9 @@ struct SimOptions {
   std::string log_path;     // empty: standard error
   std::string socket_path;  // set: serve a unix socket instead of running a command
   bool socket_is_pty_link = false;  // --pty-link: socket_path is a link to a pseudo-terminal slave instead
-  std::vector<std::string> command;
+  std::vector<std::string> command;  // what runs on the line, after --
   bool summary = false;     // one line on standard error at the end: received, sent, where the log is
-  bool help = false;
+  bool help = false;        // --help: print the manual, nothing else
 };
 
 // One option, declared once: how it is spelled, applied, checked against the

@@ -15,7 +15,9 @@
 #include "answer_loop.h"
 #include "sim_signals.h"
 
-static int listen_at(const std::string& path, std::string* error) {
+namespace {
+
+int listen_at(const std::string& path, std::string* error) {
   sockaddr_un addr = {};
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof addr.sun_path) {
@@ -35,7 +37,7 @@ static int listen_at(const std::string& path, std::string* error) {
 // A new pseudo-terminal whose slave is linked at path; its master, or -1.
 // The sim holds the slave open too until the peer has sent something: the
 // master of a slave nobody holds reads as hung up.
-static int pty_linked_at(const std::string& path, int* own_slave, std::string* error) {
+int pty_linked_at(const std::string& path, int* own_slave, std::string* error) {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const char* slave = master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ? nullptr : ptsname(master);
   if (slave) *own_slave = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -52,13 +54,13 @@ static int pty_linked_at(const std::string& path, int* own_slave, std::string* e
 }
 
 // Bytes out; false once the peer is gone.
-static bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
+bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
   return write(conn, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 // Waits for a peer at the listening socket; returns the signal that ended
 // the wait, 0 when fd is ready, -1 on a poll failure.
-static int wait_ready(int fd, int sigfd, long timeout) {
+int wait_ready(int fd, int sigfd, long timeout) {
   pollfd p[2] = {{sigfd, POLLIN, 0}, {fd, POLLIN, 0}};
   int n = poll(p, 2, static_cast<int>(timeout));
   if (n < 0) return errno == EINTR ? 0 : -1;
@@ -69,7 +71,7 @@ static int wait_ready(int fd, int sigfd, long timeout) {
   return 0;
 }
 
-static int accept_peer(int listener, int sigfd) {
+int accept_peer(int listener, int sigfd) {
   int conn = -1;
   while (conn < 0) {
     int r = wait_ready(listener, sigfd, -1);
@@ -78,8 +80,6 @@ static int accept_peer(int listener, int sigfd) {
   }
   return conn;
 }
-
-namespace {
 
 // A session on the socket or linked pseudo-terminal, for the answer loop's functions.
 struct socket_session {
