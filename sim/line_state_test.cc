@@ -5,16 +5,30 @@
 
 namespace {
 
-TEST(LineState, TextShowsEveryFieldInHexAndSpeedsInBaud) {
+// The fields a test sets; the rest of the termios is zero.
+struct line_fields {
+  tcflag_t iflag, oflag, cflag, lflag;
+  cc_t vmin, vtime;
+  speed_t speed;  // input and output alike
+};
+
+// A termios holding those fields.
+termios termios_of(const line_fields& f) {
   termios t = {};
-  t.c_iflag = 0;
-  t.c_oflag = 0;
-  t.c_cflag = CS8 | CLOCAL | CREAD;
-  t.c_lflag = 0x8a30;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 1;
-  cfsetispeed(&t, B57600);
-  cfsetospeed(&t, B57600);
+  t.c_iflag = f.iflag;
+  t.c_oflag = f.oflag;
+  t.c_cflag = f.cflag;
+  t.c_lflag = f.lflag;
+  t.c_cc[VMIN] = f.vmin;
+  t.c_cc[VTIME] = f.vtime;
+  cfsetispeed(&t, f.speed);
+  cfsetospeed(&t, f.speed);
+  return t;
+}
+
+TEST(LineState, TextShowsEveryFieldInHexAndSpeedsInBaud) {
+  termios t = termios_of({/*iflag*/ 0, /*oflag*/ 0, /*cflag*/ CS8 | CLOCAL | CREAD, /*lflag*/ 0x8a30, /*vmin*/ 0,
+                          /*vtime*/ 1, B57600});
   std::string text = line_state_text(t);
   EXPECT_EQ(text.substr(0, text.find(" cc=")),
             "57600 8N1 raw iflag=0x0 oflag=0x0 cflag=0x18b1 lflag=0x8a30 line=0 vmin=0 vtime=1 ispeed=57600 "

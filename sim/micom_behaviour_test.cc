@@ -16,6 +16,14 @@ std::vector<std::pair<long, Bytes>> play(const MicomBehaviour& b, MicomState* s,
   return out;
 }
 
+// The chunks written for one command letter received at 0, up to until_ms.
+std::vector<Bytes> answer_to(const MicomBehaviour& b, MicomState* s, unsigned char letter, long until_ms) {
+  micom_received(b, s, letter, 0);
+  std::vector<Bytes> chunks;
+  for (const auto& out : play(b, s, until_ms)) chunks.push_back(out.second);
+  return chunks;
+}
+
 TEST(MicomBehaviour, DefaultAnswersAreFixedAndOnlyForSVW) {
   MicomBehaviour b = micom_default_behaviour();
   for (int byte : {0x48, 0x52, 0x76, 0x78, 0x00, 0xFF}) {  // H R v x
@@ -49,10 +57,7 @@ TEST(MicomBehaviour, GapZeroStillWritesOneByteAtATime) {
   MicomBehaviour b = micom_default_behaviour();
   b.gap_ms = 0;
   MicomState s;
-  micom_received(b, &s, 'W', 0);
-  auto out = play(b, &s, 0);
-  ASSERT_EQ(out.size(), 4u);
-  EXPECT_EQ(out[3].second, Bytes{0x45});
+  EXPECT_EQ(answer_to(b, &s, 'W', 0), (std::vector<Bytes>{{0x57}, {0x41}, {0x4B}, {0x45}}));
 }
 
 TEST(MicomBehaviour, CommandsArrivingTogetherAreAnsweredInTurn) {
@@ -124,10 +129,7 @@ TEST(MicomBehaviour, HangupAfterMoreThanTheAnswerSendsItAll) {
   b.replies[micom_letter_index('V')] = {{0x55}};
   b.hangup_after = 3;
   MicomState s;
-  micom_received(b, &s, 'V', 0);
-  auto out = play(b, &s, 1);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].second, Bytes{0x55});
+  EXPECT_EQ(answer_to(b, &s, 'V', 1), std::vector<Bytes>{{0x55}});
   EXPECT_TRUE(micom_hangup_due(s));
 }
 
