@@ -95,22 +95,31 @@ bool make_private_lock_directory(std::string* error) {
   return true;
 }
 
-}  // namespace
+// The host's nodes that the new /dev gets too, bound from descriptors held
+// before the tmpfs covers them: a user namespace may not mknod.
+constexpr const char* host_nodes[] = {"/dev/null", "/dev/zero", "/dev/full", "/dev/tty"};
+constexpr int host_node_count = sizeof host_nodes / sizeof host_nodes[0];
 
-bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error) {
-  if (!unshare_mounts(error)) return false;
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    return fail(error, "cannot make / private");
-  }
-  // Held before the tmpfs covers them: a user namespace may not mknod.
-  const char* host_nodes[] = {"/dev/null", "/dev/zero", "/dev/full", "/dev/tty"};
-  constexpr int host_node_count = sizeof host_nodes / sizeof host_nodes[0];
-  int host_fd[host_node_count];
+// Opens each of host_nodes (O_PATH) into fds.
+bool hold_host_nodes(int* fds, std::string* error) {
   for (int i = 0; i < host_node_count; ++i) {
-    host_fd[i] = open(host_nodes[i], O_PATH | O_CLOEXEC);
-    if (host_fd[i] < 0) return fail(error, std::string("cannot open ") + host_nodes[i]);
+    fds[i] = open(host_nodes[i], O_PATH | O_CLOEXEC);
+    if (fds[i] < 0) return fail(error, std::string("cannot open ") + host_nodes[i]);
   }
-  if (!make_private_lock_directory(error)) return false;
+  return true;
+}
+
+// Binds the held host_nodes into the new /dev and lets the descriptors go.
+bool bind_host_nodes(const int* fds, std::string* error) {
+  for (int i = 0; i < host_node_count; ++i) {
+    if (!bind_node("/proc/self/fd/" + std::to_string(fds[i]), host_nodes[i], error)) return false;
+    close(fds[i]);
+  }
+  return true;
+}
+
+// A tmpfs on /dev with a devpts instance of its own and the usual links.
+bool mount_dev(std::string* error) {
   if (mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755") != 0) return fail(error, "cannot mount tmpfs on /dev");
   if (mkdir("/dev/pts", 0755) != 0 ||
       mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620") != 0) {
@@ -121,21 +130,37 @@ bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::st
       symlink("/proc/self/fd/2", "/dev/stderr") != 0) {
     return fail(error, "cannot make the /dev links");
   }
-  for (int i = 0; i < host_node_count; ++i) {
-    if (!bind_node("/proc/self/fd/" + std::to_string(host_fd[i]), host_nodes[i], error)) return false;
-    close(host_fd[i]);
-  }
+  return true;
+}
 
+// Opens a pseudo-terminal of the new devpts, both ends; *slave gets the slave's path.
+bool open_line(SimLine* line, std::string* slave, std::string* error) {
   line->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line->master < 0 || grantpt(line->master) != 0 || unlockpt(line->master) != 0) {
     return fail(error, "cannot open a pseudo-terminal");
   }
   const char* slave_path = ptsname(line->master);
   if (!slave_path) return fail(error, "cannot name the pseudo-terminal slave");
-  std::string slave = slave_path;
-  line->slave = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (line->slave < 0) return fail(error, "cannot open " + slave);
+  *slave = slave_path;
+  line->slave = open(slave->c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->slave < 0) return fail(error, "cannot open " + *slave);
+  return true;
+}
 
+}  // namespace
+
+bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error) {
+  if (!unshare_mounts(error)) return false;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return fail(error, "cannot make / private");
+  }
+  int host_fd[host_node_count];
+  if (!hold_host_nodes(host_fd, error) || !make_private_lock_directory(error) || !mount_dev(error) ||
+      !bind_host_nodes(host_fd, error)) {
+    return false;
+  }
+  std::string slave;
+  if (!open_line(line, &slave, error)) return false;
   if (exclusive && ioctl(line->slave, TIOCEXCL) != 0) return fail(error, "cannot claim the line (TIOCEXCL)");
   return make_device_node(device, slave, error);
 }
