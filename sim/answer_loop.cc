@@ -8,7 +8,7 @@
 namespace {
 
 // Writes every chunk due now; false once the peer is gone.
-bool send_due(const MicomBehaviour& micom, MicomState* state, const answer_transport& t, SimLog* log) {
+bool send_due(const micom_behaviour& micom, micom_state* state, const answer_transport& t, sim_log* log) {
   for (auto chunk = micom_take_due(micom, state, monotonic_ms()); !chunk.empty();
        chunk = micom_take_due(micom, state, monotonic_ms())) {
     if (!t.send(t.context, chunk)) return false;
@@ -18,7 +18,7 @@ bool send_due(const MicomBehaviour& micom, MicomState* state, const answer_trans
 }
 
 // Reads what the line holds and hands it to the MICOM byte by byte: the transport's end code, or -1.
-int receive(const MicomBehaviour& micom, MicomState* state, const answer_transport& t, SimLog* log) {
+int receive(const micom_behaviour& micom, micom_state* state, const answer_transport& t, sim_log* log) {
   unsigned char buf[64];
   ssize_t got = read(*t.line, buf, sizeof buf);
   int end = t.read_done ? t.read_done(t.context, got) : -1;
@@ -36,8 +36,8 @@ int receive(const MicomBehaviour& micom, MicomState* state, const answer_transpo
 
 }  // namespace
 
-int answer_until_end(const MicomBehaviour& micom, const answer_transport& t, SimLog* log) {
-  MicomState state;
+int answer_until_end(const micom_behaviour& micom, const answer_transport& t, sim_log* log) {
+  micom_state state;
   for (;;) {
     if (!send_due(micom, &state, t, log)) return 0;
     long due_in = micom_next_due_in(micom, state, monotonic_ms());

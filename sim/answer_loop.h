@@ -19,7 +19,7 @@ struct answer_transport {
   // Writes a chunk of an answer; false once the peer is gone, which ends the session with 0.
   bool (*send)(void* context, const std::vector<unsigned char>& chunk);
   // How long to wait, given the next answer's due time (-1: none pending); nullptr: that time.
-  long (*wait_ms)(void* context, const MicomState& state, long due_in);
+  long (*wait_ms)(void* context, const micom_state& state, long due_in);
   // Takes the signals that came: the session's end code, or -1 to go on.
   int (*signalled)(void* context);
   // Sees what a read from the line returned (errno as read() left it): the end code, or -1 to go on. May be nullptr.
@@ -29,4 +29,4 @@ struct answer_transport {
 };
 
 // Answers until the transport ends the session: returns its end code, or -1 when poll failed.
-int answer_until_end(const MicomBehaviour& micom, const answer_transport& t, SimLog* log);
+int answer_until_end(const micom_behaviour& micom, const answer_transport& t, sim_log* log);

@@ -54,29 +54,29 @@ bool bind_node(const std::string& from, const char* to, std::string* error) {
   return true;
 }
 
-bool make_device_node(DeviceNode device, const std::string& slave, std::string* error) {
+bool make_device_node(device_node device, const std::string& slave, std::string* error) {
   const char* node = "/dev/ttyS2";
   bool made = true;
   switch (device) {
-    case DeviceNode::tty:
+    case device_node::tty:
       return bind_node(slave, node, error);
-    case DeviceNode::link:
+    case device_node::link:
       made = symlink(slave.c_str(), node) == 0;
       break;
-    case DeviceNode::none:
+    case device_node::none:
       break;
-    case DeviceNode::directory:
+    case device_node::directory:
       made = mkdir(node, 0755) == 0;
       break;
-    case DeviceNode::file:
+    case device_node::file:
       made = write_file(node, "x\n", O_CREAT | O_EXCL);
       break;
-    case DeviceNode::null:
+    case device_node::null:
       return bind_node("/dev/null", node, error);
-    case DeviceNode::fifo:
+    case device_node::fifo:
       made = mkfifo(node, 0666) == 0;
       break;
-    case DeviceNode::dangling:
+    case device_node::dangling:
       made = symlink("/dev/ttyAMA2", node) == 0;
       break;
   }
@@ -134,7 +134,7 @@ bool mount_dev(std::string* error) {
 }
 
 // Opens a pseudo-terminal of the new devpts, both ends; *slave gets the slave's path.
-bool open_line(SimLine* line, std::string* slave, std::string* error) {
+bool open_line(sim_line* line, std::string* slave, std::string* error) {
   line->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line->master < 0 || grantpt(line->master) != 0 || unlockpt(line->master) != 0) {
     return fail(error, "cannot open a pseudo-terminal");
@@ -149,7 +149,7 @@ bool open_line(SimLine* line, std::string* slave, std::string* error) {
 
 }  // namespace
 
-bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error) {
+bool enter_private_dev(device_node device, bool exclusive, sim_line* line, std::string* error) {
   if (!unshare_mounts(error)) return false;
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     return fail(error, "cannot make / private");

@@ -3,19 +3,19 @@
 
 #include <cstdio>
 
-bool prior_line_from_name(const std::string& name, PriorLine* out) {
+bool prior_line_from_name(const std::string& name, prior_line* out) {
   if (name == "pty-default") {
-    *out = PriorLine::pty_default;
+    *out = prior_line::pty_default;
   } else if (name == "cooked-9600-7e1") {
-    *out = PriorLine::cooked_9600_7e1;
+    *out = prior_line::cooked_9600_7e1;
   } else {
     return false;
   }
   return true;
 }
 
-void prior_line_apply(PriorLine prior, termios* t) {
-  if (prior == PriorLine::pty_default) return;
+void prior_line_apply(prior_line prior, termios* t) {
+  if (prior == prior_line::pty_default) return;
   t->c_iflag = ICRNL;
   t->c_oflag = OPOST | ONLCR;
   t->c_cflag = CS7 | PARENB | CREAD;

@@ -38,7 +38,7 @@ TEST(LineState, TextShowsEveryFieldInHexAndSpeedsInBaud) {
 
 TEST(LineState, WordsNameSpeedFrameAndMode) {
   termios t = {};
-  prior_line_apply(PriorLine::cooked_9600_7e1, &t);
+  prior_line_apply(prior_line::cooked_9600_7e1, &t);
   EXPECT_EQ(line_state_words(t), "9600 7E1 cooked");
   t.c_cflag = CS5 | PARENB | PARODD | CSTOPB;
   t.c_lflag = 0;
@@ -50,7 +50,7 @@ TEST(LineState, CookedPriorIsDistinctFromWhatMicomApplies) {
   termios t = {};
   t.c_lflag = ECHOK | ECHOCTL | ECHOKE;  // the pty's extras, replaced
   t.c_cc[VINTR] = 3;
-  prior_line_apply(PriorLine::cooked_9600_7e1, &t);
+  prior_line_apply(prior_line::cooked_9600_7e1, &t);
   EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(ICRNL));
   EXPECT_EQ(t.c_oflag, static_cast<tcflag_t>(OPOST | ONLCR));
   EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(B9600 | CS7 | PARENB | CREAD));
@@ -61,16 +61,16 @@ TEST(LineState, CookedPriorIsDistinctFromWhatMicomApplies) {
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
 
   termios d = t;
-  prior_line_apply(PriorLine::pty_default, &d);
+  prior_line_apply(prior_line::pty_default, &d);
   EXPECT_EQ(line_state_text(d), line_state_text(t));
 }
 
 TEST(LineState, PriorNames) {
-  PriorLine p;
+  prior_line p;
   EXPECT_TRUE(prior_line_from_name("cooked-9600-7e1", &p));
-  EXPECT_EQ(p, PriorLine::cooked_9600_7e1);
+  EXPECT_EQ(p, prior_line::cooked_9600_7e1);
   EXPECT_TRUE(prior_line_from_name("pty-default", &p));
-  EXPECT_EQ(p, PriorLine::pty_default);
+  EXPECT_EQ(p, prior_line::pty_default);
   EXPECT_FALSE(prior_line_from_name("Cooked-9600-7E1", &p));
 }
 

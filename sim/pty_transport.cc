@@ -17,9 +17,9 @@
 
 namespace {
 
-constexpr int kPollMs = 10;
-constexpr int kQuietPolls = 5;  // this many empty looks in a row count as "consumed"
-constexpr char kLineDuringUnknown[] =
+constexpr int poll_ms = 10;
+constexpr int quiet_polls = 5;  // this many empty looks in a row count as "consumed"
+constexpr char line_during_unknown[] =
     "unknown (as before the command when the sim looked: already put back, or never changed)";
 
 // What the log shows for settings that could not be read: the line is gone.
@@ -54,14 +54,14 @@ int discard_output(int master) {
 // the line discipline holds them: its input count has stopped changing (and
 // covers them all when the prior state is not canonical, where the count is
 // exact) and the echo, if any, has stopped.
-void put_stale(const SimLine& line, const std::vector<unsigned char>& stale, SimLog* log) {
+void put_stale(const sim_line& line, const std::vector<unsigned char>& stale, sim_log* log) {
   for (unsigned char b : stale) log_event(log, "stale 0x%02x t=%.3f", b, log_seconds(*log));
   [[maybe_unused]] ssize_t ignored = write(line.master, stale.data(), stale.size());
   termios t;
   bool canonical = tcgetattr(line.slave, &t) == 0 && (t.c_lflag & ICANON);
   int echoed = 0, last = -1, quiet = 0;
   for (long deadline = monotonic_ms() + 3000; monotonic_ms() < deadline && quiet < 20;) {
-    usleep(kPollMs * 1000);
+    usleep(poll_ms * 1000);
     int got = discard_output(line.master);
     int now = input_waiting(line.slave);
     echoed += got;
@@ -73,7 +73,7 @@ void put_stale(const SimLine& line, const std::vector<unsigned char>& stale, Sim
 }
 
 // After the command is gone: what it wrote last may still be on its way.
-void log_late_bytes(int master, SimLog* log) {
+void log_late_bytes(int master, sim_log* log) {
   pollfd p = {master, POLLIN, 0};
   unsigned char buf[64];
   while (poll(&p, 1, 100) > 0 && (p.revents & POLLIN)) {
@@ -94,7 +94,7 @@ std::string line_during(const std::string& before, int slave, std::string* how) 
   std::string now = readable ? line_state_text(t) : unavailable_text();
   if (now == before) {
     *how = "(line settings unknown)";
-    return kLineDuringUnknown;
+    return line_during_unknown;
   }
   *how = readable ? "at " + line_state_words(t) : "(line unavailable)";
   return now;
@@ -102,12 +102,12 @@ std::string line_during(const std::string& before, int slave, std::string* how) 
 
 // A session on the pseudo-terminal, for the answer loop's functions.
 struct pty_session {
-  const SimOptions* o;
-  SimLine* line;
+  const sim_options* o;
+  sim_line* line;
   std::string before;  // the line's settings before the command started
   int sigfd = -1;
   pid_t child = -1;
-  SimLog* log;
+  sim_log* log;
   int status = 0;  // the command's wait status, once it has ended
   int quiet = 0;   // empty looks at the line's input in a row, while a hang-up is due
 };
@@ -120,13 +120,13 @@ bool pty_send(void* context, const std::vector<unsigned char>& chunk) {
 
 // Hangs up once it is due and the command has read what was sent; waits in
 // short steps until then.
-long pty_wait_ms(void* context, const MicomState& state, long due_in) {
+long pty_wait_ms(void* context, const micom_state& state, long due_in) {
   auto* s = static_cast<pty_session*>(context);
   if (s->line->master < 0 || !micom_hangup_due(state)) return due_in;
   // Hang up only once the tool has read what was sent, so that it sees
   // those bytes and then the hang-up, not a hang-up that swallowed them.
   s->quiet = input_waiting(s->line->slave) == 0 ? s->quiet + 1 : 0;
-  if (s->quiet < kQuietPolls) return kPollMs;
+  if (s->quiet < quiet_polls) return poll_ms;
   // Hang the slave up first, as a modem or an unplugged adapter does:
   // its reads then return 0 and poll says POLLHUP. Closing the master
   // alone would mostly show the tool EIO instead, which is what
@@ -163,7 +163,7 @@ void pty_log_byte(void* context, unsigned char byte) {
 
 // Puts the line in its prior state, logs it and puts the stale bytes on it;
 // returns its settings as the command finds them.
-std::string prepare_line(const SimOptions& o, const SimLine& line, SimLog* log) {
+std::string prepare_line(const sim_options& o, const sim_line& line, sim_log* log) {
   termios t;
   if (tcgetattr(line.master, &t) == 0) {
     prior_line_apply(o.prior, &t);
@@ -201,7 +201,7 @@ bool run_command(pty_session* s) {
 }
 
 // Logs the end of the session: late bytes, the line after, how the command ended. Returns the sim's exit status.
-int finish_session(const SimOptions& o, const SimLine& line, int status, SimLog* log) {
+int finish_session(const sim_options& o, const sim_line& line, int status, sim_log* log) {
   if (line.master >= 0) log_late_bytes(line.master, log);
   log_event(log, "line after: %s", line_text(line.slave).c_str());
   int code = exit_code_of(status);
@@ -216,8 +216,8 @@ int finish_session(const SimOptions& o, const SimLine& line, int status, SimLog*
 
 }  // namespace
 
-int run_pty_session(const SimOptions& o, SimLog* log) {
-  SimLine line;
+int run_pty_session(const sim_options& o, sim_log* log) {
+  sim_line line;
   std::string error;
   if (!enter_private_dev(o.device, o.exclusive, &line, &error)) {
     std::fprintf(stderr, "micom-sim: %s\n", error.c_str());

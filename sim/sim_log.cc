@@ -44,7 +44,7 @@ std::string received_text(const std::vector<std::string>& received) {
 
 }  // namespace
 
-void log_event(SimLog* log, const char* fmt, ...) {
+void log_event(sim_log* log, const char* fmt, ...) {
   va_list ap, again;
   va_start(ap, fmt);
   va_copy(again, ap);
@@ -56,21 +56,21 @@ void log_event(SimLog* log, const char* fmt, ...) {
   write_line(log->fd, line);
 }
 
-void log_received(SimLog* log, unsigned char byte, const std::string& how) {
+void log_received(sim_log* log, unsigned char byte, const std::string& how) {
   log_event(log, "rx 0x%02x t=%.3f", byte, log_seconds(*log));
   char name[8];
   std::snprintf(name, sizeof name, byte > 0x20 && byte < 0x7f ? "%c" : "0x%02x", byte);
   log->received.push_back(how.empty() ? name : std::string(name) + " " + how);
 }
 
-void log_sent(SimLog* log, const std::vector<unsigned char>& bytes) {
+void log_sent(sim_log* log, const std::vector<unsigned char>& bytes) {
   for (unsigned char b : bytes) log_event(log, "tx 0x%02x t=%.3f", b, log_seconds(*log));
   log->sent.insert(log->sent.end(), bytes.begin(), bytes.end());
 }
 
-double log_seconds(const SimLog& log) { return (monotonic_ms() - log.start_ms) / 1000.0; }
+double log_seconds(const sim_log& log) { return (monotonic_ms() - log.start_ms) / 1000.0; }
 
-void print_summary(const SimLog& log, const std::string& log_path) {
+void print_summary(const sim_log& log, const std::string& log_path) {
   std::string line = "micom-sim: received " + received_text(log.received) + "; sent";
   char hex[4];
   for (unsigned char b : log.sent) {

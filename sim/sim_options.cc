@@ -22,14 +22,14 @@ bool parse_hex_bytes(const std::string& text, std::vector<unsigned char>* out) {
   return true;
 }
 
-// The DeviceNode of a --device name; false for an unknown name.
-bool device_node_from_name(const std::string& name, DeviceNode* out) {
+// The device_node of a --device name; false for an unknown name.
+bool device_node_from_name(const std::string& name, device_node* out) {
   static const struct {
     const char* name;
-    DeviceNode node;
-  } names[] = {{"tty", DeviceNode::tty},   {"link", DeviceNode::link},         {"none", DeviceNode::none},
-               {"directory", DeviceNode::directory}, {"file", DeviceNode::file}, {"null", DeviceNode::null},
-               {"fifo", DeviceNode::fifo}, {"dangling", DeviceNode::dangling}};
+    device_node node;
+  } names[] = {{"tty", device_node::tty},   {"link", device_node::link},         {"none", device_node::none},
+               {"directory", device_node::directory}, {"file", device_node::file}, {"null", device_node::null},
+               {"fifo", device_node::fifo}, {"dangling", device_node::dangling}};
   for (const auto& n : names) {
     if (name == n.name) {
       *out = n.node;
@@ -51,17 +51,17 @@ bool parse_number(const std::string& text, long lo, long hi, int* out) {
   return true;
 }
 
-constexpr std::size_t kMaxReplyBytes = 64;
-constexpr long kMaxMs = 600000;
+constexpr std::size_t max_reply_bytes = 64;
+constexpr long max_ms = 600000;
 
 // The replies of a --reply value after its "L=": comma-separated hex, each up to 64 bytes.
-bool parse_reply_list(const std::string& value, std::vector<MicomReply>* out, std::string* error) {
+bool parse_reply_list(const std::string& value, std::vector<micom_reply>* out, std::string* error) {
   std::string list = value.substr(2);
   for (std::size_t start = 0, end; start <= list.size(); start = end + 1) {
     end = std::min(list.find(',', start), list.size());
     std::string hex = list.substr(start, end - start);
     out->emplace_back();
-    if (!parse_hex_bytes(hex, &out->back()) || out->back().size() > kMaxReplyBytes) {
+    if (!parse_hex_bytes(hex, &out->back()) || out->back().size() > max_reply_bytes) {
       *error = "--reply " + value.substr(0, 1) + ": '" + hex + "' is not up to 64 bytes of hex";
       return false;
     }
@@ -69,7 +69,7 @@ bool parse_reply_list(const std::string& value, std::vector<MicomReply>* out, st
   return true;
 }
 
-bool apply_reply(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_reply(const std::string& value, sim_options* o, std::string* error) {
   int i = -1;
   if (value.size() >= 2 && value[1] == '=') {
     i = micom_letter_index(static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(value[0]))));
@@ -78,33 +78,33 @@ bool apply_reply(const std::string& value, SimOptions* o, std::string* error) {
     *error = "--reply wants LETTER=HEX[,HEX...] with LETTER one of S V W H R, got '" + value + "'";
     return false;
   }
-  std::vector<MicomReply> replies;
+  std::vector<micom_reply> replies;
   if (!parse_reply_list(value, &replies, error)) return false;
   o->micom.replies[i] = replies;
   return true;
 }
 
 bool apply_ms(const char* name, const std::string& value, int* field, std::string* error) {
-  if (parse_number(value, 0, kMaxMs, field)) return true;
+  if (parse_number(value, 0, max_ms, field)) return true;
   *error = std::string(name) + " wants milliseconds from 0 to 600000, got '" + value + "'";
   return false;
 }
 
-bool apply_gap(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_gap(const std::string& value, sim_options* o, std::string* error) {
   return apply_ms("--gap", value, &o->micom.gap_ms, error);
 }
 
-bool apply_delay(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_delay(const std::string& value, sim_options* o, std::string* error) {
   return apply_ms("--delay", value, &o->micom.delay_ms, error);
 }
 
-bool apply_silent(const std::string&, SimOptions* o, std::string*) {
+bool apply_silent(const std::string&, sim_options* o, std::string*) {
   o->micom.silent = true;
   return true;
 }
 
 // --hangup-after and --read-error-after: the same cut, the line hung up or its master closed alone.
-bool apply_cut(const char* name, const std::string& value, bool closes_only, SimOptions* o, std::string* error) {
+bool apply_cut(const char* name, const std::string& value, bool closes_only, sim_options* o, std::string* error) {
   if (o->micom.hangup_after >= 0) {
     *error = "--hangup-after and --read-error-after exclude each other";
     return false;
@@ -117,33 +117,33 @@ bool apply_cut(const char* name, const std::string& value, bool closes_only, Sim
   return true;
 }
 
-bool apply_hangup_after(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_hangup_after(const std::string& value, sim_options* o, std::string* error) {
   return apply_cut("--hangup-after", value, false, o, error);
 }
 
-bool apply_read_error_after(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_read_error_after(const std::string& value, sim_options* o, std::string* error) {
   return apply_cut("--read-error-after", value, true, o, error);
 }
 
-bool apply_stale(const std::string& value, SimOptions* o, std::string* error) {
-  if (parse_hex_bytes(value, &o->stale) && !o->stale.empty() && o->stale.size() <= kMaxReplyBytes) return true;
+bool apply_stale(const std::string& value, sim_options* o, std::string* error) {
+  if (parse_hex_bytes(value, &o->stale) && !o->stale.empty() && o->stale.size() <= max_reply_bytes) return true;
   *error = "--stale wants 1 to 64 bytes of hex, got '" + value + "'";
   return false;
 }
 
-bool apply_prior(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_prior(const std::string& value, sim_options* o, std::string* error) {
   if (prior_line_from_name(value, &o->prior)) return true;
   *error = "--prior wants pty-default or cooked-9600-7e1, got '" + value + "'";
   return false;
 }
 
-bool apply_device(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_device(const std::string& value, sim_options* o, std::string* error) {
   if (device_node_from_name(value, &o->device)) return true;
   *error = "--device wants tty, link, none, directory, file, null, fifo or dangling, got '" + value + "'";
   return false;
 }
 
-bool apply_exclusive(const std::string&, SimOptions* o, std::string*) {
+bool apply_exclusive(const std::string&, sim_options* o, std::string*) {
   o->exclusive = true;
   return true;
 }
@@ -157,35 +157,35 @@ bool apply_path(const char* name, const std::string& value, std::string* field, 
   return true;
 }
 
-bool apply_log(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_log(const std::string& value, sim_options* o, std::string* error) {
   return apply_path("--log", value, &o->log_path, error);
 }
 
-bool apply_socket(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_socket(const std::string& value, sim_options* o, std::string* error) {
   return apply_path("--socket", value, &o->socket_path, error);
 }
 
-bool apply_pty_link(const std::string& value, SimOptions* o, std::string* error) {
+bool apply_pty_link(const std::string& value, sim_options* o, std::string* error) {
   if (!apply_path("--pty-link", value, &o->socket_path, error)) return false;
   o->socket_is_pty_link = true;
   return true;
 }
 
-bool apply_summary(const std::string&, SimOptions* o, std::string*) {
+bool apply_summary(const std::string&, sim_options* o, std::string*) {
   o->summary = true;
   return true;
 }
 
-bool apply_help(const std::string&, SimOptions* o, std::string*) {
+bool apply_help(const std::string&, sim_options* o, std::string*) {
   o->help = true;
   return true;
 }
 
-bool uses_hangup(const SimOptions& o) { return o.micom.hangup_after >= 0 && !o.hangup_closes_only; }
-bool uses_read_error(const SimOptions& o) { return o.micom.hangup_after >= 0 && o.hangup_closes_only; }
-bool uses_prior(const SimOptions& o) { return o.prior != PriorLine::pty_default; }
-bool uses_device(const SimOptions& o) { return o.device != DeviceNode::tty; }
-bool uses_exclusive(const SimOptions& o) { return o.exclusive; }
+bool uses_hangup(const sim_options& o) { return o.micom.hangup_after >= 0 && !o.hangup_closes_only; }
+bool uses_read_error(const sim_options& o) { return o.micom.hangup_after >= 0 && o.hangup_closes_only; }
+bool uses_prior(const sim_options& o) { return o.prior != prior_line::pty_default; }
+bool uses_device(const sim_options& o) { return o.device != device_node::tty; }
+bool uses_exclusive(const sim_options& o) { return o.exclusive; }
 
 }  // namespace
 
@@ -283,7 +283,7 @@ bool refuse_word(const std::string& arg, std::string* error) {
 
 // Applies the option at argv[*i], its value given after '=' or as the next
 // word, and moves *i past both.
-bool take_option(int argc, const char* const* argv, int* i, SimOptions* o, std::string* error) {
+bool take_option(int argc, const char* const* argv, int* i, sim_options* o, std::string* error) {
   std::string arg = argv[(*i)++];
   std::string name = arg.substr(0, arg.find('='));
   const option_spec* spec = find_option(name);
@@ -302,7 +302,7 @@ bool take_option(int argc, const char* const* argv, int* i, SimOptions* o, std::
 }
 
 // The first option the parsed options use that needs a command; nullptr for none.
-const char* pty_only_option(const SimOptions& o) {
+const char* pty_only_option(const sim_options& o) {
   for (int i = 0; i < sim_option_count; ++i) {
     if (sim_option_table[i].pty_only && sim_option_table[i].pty_only(o)) return sim_option_table[i].name;
   }
@@ -311,7 +311,7 @@ const char* pty_only_option(const SimOptions& o) {
 
 // A session on the socket (or linked pseudo-terminal) takes no command and
 // no option that needs one; any other session needs a command after --.
-bool check_session(const SimOptions& o, bool dashdash, std::string* error) {
+bool check_session(const sim_options& o, bool dashdash, std::string* error) {
   if (!o.socket_path.empty()) {
     if (dashdash) {
       *error = "--socket takes no command";
@@ -333,8 +333,8 @@ bool check_session(const SimOptions& o, bool dashdash, std::string* error) {
 
 }  // namespace
 
-bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::string* error) {
-  SimOptions o;
+bool parse_sim_options(int argc, const char* const* argv, sim_options* out, std::string* error) {
+  sim_options o;
   int i = 1;
   while (i < argc && std::string(argv[i]) != "--") {
     if (!take_option(argc, argv, &i, &o, error)) return false;

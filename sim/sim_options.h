@@ -10,11 +10,11 @@
 #include "micom_behaviour.h"
 
 // What the command line asks of the sim.
-struct SimOptions {
-  MicomBehaviour micom = micom_default_behaviour();
+struct sim_options {
+  micom_behaviour micom = micom_default_behaviour();
   std::vector<unsigned char> stale;  // written to the line before the command starts
-  PriorLine prior = PriorLine::pty_default;
-  DeviceNode device = DeviceNode::tty;
+  prior_line prior = prior_line::pty_default;
+  device_node device = device_node::tty;
   bool exclusive = false;   // the sim holds the line with TIOCEXCL
   bool hangup_closes_only = false;  // the hang-up closes the master alone: reads fail with EIO
   std::string log_path;     // empty: standard error
@@ -32,10 +32,10 @@ struct option_spec {
   const char* value;  // the word for its value in --help ("MS"); nullptr: a flag, which takes none
   // nullptr: fits every transport; else whether the parsed options use it, which
   // only a command on the pseudo-terminal can (--socket and --pty-link refuse it).
-  bool (*pty_only)(const SimOptions& o);
+  bool (*pty_only)(const sim_options& o);
   const char* help;  // its lines under OPTIONS, without their indent
   // Applies it (a flag gets an empty value); false with *error set for a bad value.
-  bool (*apply)(const std::string& value, SimOptions* o, std::string* error);
+  bool (*apply)(const std::string& value, sim_options* o, std::string* error);
   const char* alias = nullptr;  // a second spelling that --help does not show
 };
 
@@ -45,4 +45,4 @@ extern const option_spec sim_option_table[];
 extern const int sim_option_count;
 
 // Parses argv[1..]. On a mistake returns false with a one-line message in *error.
-bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::string* error);
+bool parse_sim_options(int argc, const char* const* argv, sim_options* out, std::string* error);

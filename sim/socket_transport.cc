@@ -88,7 +88,7 @@ struct socket_session {
   // has shown itself, so that its close reads as the end; else -1.
   int own_slave;
   int sigfd;
-  SimLog* log;
+  sim_log* log;
 };
 
 bool socket_send(void* context, const std::vector<unsigned char>& chunk) {
@@ -116,7 +116,7 @@ int socket_read_done(void* context, ssize_t got) {
 }
 
 // Answers the peer until it closes (0) or a signal comes (128 + the signal); 2 when poll failed.
-int serve(const SimOptions& o, socket_session* s) {
+int serve(const sim_options& o, socket_session* s) {
   log_event(s->log, "connected t=%.3f", log_seconds(*s->log));
   if (!o.stale.empty()) {
     if (!send_bytes(s->conn, o.stale)) return 0;
@@ -130,7 +130,7 @@ int serve(const SimOptions& o, socket_session* s) {
 
 }  // namespace
 
-int run_socket_session(const SimOptions& o, SimLog* log) {
+int run_socket_session(const sim_options& o, sim_log* log) {
   sigset_t old_mask;
   int sigfd = open_signal_fd(&old_mask);
   std::string error;
