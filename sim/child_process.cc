@@ -9,6 +9,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+// In the forked child: the signals as the command expects them, then the
+// exec; when that fails, its errno goes to report.
+[[noreturn]] void exec_command(const std::vector<char*>& args, const sigset_t& child_mask, int report) {
+  // A command outliving a killed sim would hold a line nobody answers.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) signal(sig, SIG_DFL);
+  sigprocmask(SIG_SETMASK, &child_mask, nullptr);
+  execvp(args[0], args.data());
+  int err = errno;
+  [[maybe_unused]] ssize_t ignored = write(report, &err, sizeof err);
+  _exit(127);
+}
+
+// The errno of a failed exec, read from report; 0 when the exec closed it, having run the command.
+int exec_error(int report) {
+  int err = 0;
+  ssize_t n;
+  do {
+    n = read(report, &err, sizeof err);
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
+}
+
+}  // namespace
+
 pid_t spawn_command(const std::vector<std::string>& argv, const sigset_t& child_mask, std::string* error) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -27,25 +54,11 @@ pid_t spawn_command(const std::vector<std::string>& argv, const sigset_t& child_
     close(report[1]);
     return -1;
   }
-  if (pid == 0) {
-    // A command outliving a killed sim would hold a line nobody answers.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) signal(sig, SIG_DFL);
-    sigprocmask(SIG_SETMASK, &child_mask, nullptr);
-    execvp(args[0], args.data());
-    int err = errno;
-    ssize_t ignored = write(report[1], &err, sizeof err);
-    (void)ignored;
-    _exit(127);
-  }
+  if (pid == 0) exec_command(args, child_mask, report[1]);
   close(report[1]);
-  int err = 0;
-  ssize_t n;
-  do {
-    n = read(report[0], &err, sizeof err);
-  } while (n < 0 && errno == EINTR);
+  int err = exec_error(report[0]);
   close(report[0]);
-  if (n == static_cast<ssize_t>(sizeof err)) {
+  if (err != 0) {
     waitpid(pid, nullptr, 0);
     *error = "cannot run '" + argv[0] + "': " + std::strerror(err);
     return -1;

@@ -7,9 +7,20 @@
 
 #include <string>
 
-#include "sim_options.h"
+// What stands at /dev/ttyS2, as boards and containers get it wrong.
+enum class device_node {
+  tty,        // the pseudo-terminal slave
+  link,       // a symlink to the pseudo-terminal slave, as a udev rule makes one
+  none,       // nothing at all
+  directory,  // an empty directory
+  file,       // a regular file holding "x\n", as `echo x > /dev/ttyS2` leaves on a tmpfs
+  null,       // the null device, as a container may map it
+  fifo,       // a named pipe
+  dangling,   // a symlink to a node that is not there
+};
 
-struct SimLine {
+// The pseudo-terminal whose slave the command finds at /dev/ttyS2.
+struct sim_line {
   int master = -1;  // the MICOM's end
   int slave = -1;   // kept open by the sim: the master never reads EIO between runs
 };
@@ -18,4 +29,4 @@ struct SimLine {
 // namespace), builds /dev and opens the pseudo-terminal. Whatever `device`
 // puts at /dev/ttyS2, the pseudo-terminal is opened; with `exclusive` the
 // sim's own descriptor of it claims the line (TIOCEXCL).
-bool enter_private_dev(DeviceNode device, bool exclusive, SimLine* line, std::string* error);
+bool enter_private_dev(device_node device, bool exclusive, sim_line* line, std::string* error);

@@ -3,19 +3,19 @@
 
 #include <cstdio>
 
-bool prior_line_from_name(const std::string& name, PriorLine* out) {
+bool prior_line_from_name(const std::string& name, prior_line* out) {
   if (name == "pty-default") {
-    *out = PriorLine::pty_default;
+    *out = prior_line::pty_default;
   } else if (name == "cooked-9600-7e1") {
-    *out = PriorLine::cooked_9600_7e1;
+    *out = prior_line::cooked_9600_7e1;
   } else {
     return false;
   }
   return true;
 }
 
-void prior_line_apply(PriorLine prior, termios* t) {
-  if (prior == PriorLine::pty_default) return;
+void prior_line_apply(prior_line prior, termios* t) {
+  if (prior == prior_line::pty_default) return;
   t->c_iflag = ICRNL;
   t->c_oflag = OPOST | ONLCR;
   t->c_cflag = CS7 | PARENB | CREAD;
@@ -26,7 +26,10 @@ void prior_line_apply(PriorLine prior, termios* t) {
   cfsetospeed(t, B9600);
 }
 
-static unsigned long baud(speed_t s) {
+namespace {
+
+// The baud rate of a speed code.
+unsigned long baud(speed_t s) {
   static const struct { speed_t code; unsigned long baud; } table[] = {
       {B0, 0},         {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
       {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
@@ -38,6 +41,8 @@ static unsigned long baud(speed_t s) {
   }
   return s;  // an unusual code is shown as it is
 }
+
+}  // namespace
 
 std::string line_state_words(const termios& t) {
   static const struct { tcflag_t size; int bits; } sizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};

@@ -5,16 +5,16 @@
 #include <string>
 #include <termios.h>
 
-enum class PriorLine {
+enum class prior_line {
   pty_default,      // as a new pseudo-terminal comes up: canonical, echo, 38400 8N1
   cooked_9600_7e1,  // a console line: canonical with echo, 9600 baud, 7 data bits, even parity
 };
 
 // Parses a --prior name ("pty-default", "cooked-9600-7e1").
-bool prior_line_from_name(const std::string& name, PriorLine* out);
+bool prior_line_from_name(const std::string& name, prior_line* out);
 
 // Turns t, read from a new pseudo-terminal, into the named prior state.
-void prior_line_apply(PriorLine prior, termios* t);
+void prior_line_apply(prior_line prior, termios* t);
 
 // The settings in words: output speed, data bits, parity, stop bits and
 // "cooked" (ICANON) or "raw", e.g. "57600 8N1 raw" or "9600 7E1 cooked".

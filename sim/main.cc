@@ -12,7 +12,7 @@
 #include "socket_transport.h"
 
 int main(int argc, char** argv) {
-  SimOptions o;
+  sim_options o;
   std::string error;
   if (!parse_sim_options(argc, argv, &o, &error)) {
     // argv[0] as started: a command the user can type (./try starts the sim as itself).
@@ -20,10 +20,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.help) {
-    std::fputs(kSimHelp, stdout);
+    std::fputs(sim_help_text().c_str(), stdout);
     return 0;
   }
-  SimLog log;
+  sim_log log;
   log.start_ms = monotonic_ms();
   if (!o.log_path.empty()) {
     log.fd = open(o.log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

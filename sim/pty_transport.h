@@ -9,4 +9,4 @@
 // Sets the line up, runs the command, answers it until it ends.
 // Returns the sim's exit status: the command's, 128 + signal, or 2 when the
 // sim itself could not set things up (a message is on standard error).
-int run_pty_session(const SimOptions& o, SimLog* log);
+int run_pty_session(const sim_options& o, sim_log* log);

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "sim_help.h"
 
-const char kSimHelp[] = R"HELP(NAME
+#include "sim_options.h"
+
+namespace {
+
+// Everything before the options' own lines.
+constexpr char head[] = R"HELP(NAME
     micom-sim - a simulated MICOM on /dev/ttyS2 for testing micom without the board
 
 SYNOPSIS
@@ -65,55 +70,10 @@ DESCRIPTION
     --pty-link works the same way on a pseudo-terminal.
 
 OPTIONS
-    --reply L=HEX[,HEX...]
-                      answer command letter L (S V W H R, either case) with
-                      these bytes, e.g. --reply V=0102A5FF; up to 64 bytes;
-                      an empty HEX answers nothing. With a list, successive
-                      commands with L take the replies in turn and the last
-                      one repeats: --reply S=00000000,00000000,00000001
-                      answers the first two S with 00 00 00 00 and every
-                      later one with 00 00 00 01. Given again for the same
-                      letter, the later --reply counts.
-    --gap MS          write the answer one byte per write, MS ms apart
-                      (default: the whole answer in one write)
-    --delay MS        wait MS ms after the command byte before answering
-    --silent          never answer
-    --hangup-after N  send only the first N (0-3) bytes of the first answer,
-                      wait until the command has read them, then hang the
-                      line up (the slave's reads return 0 with POLLHUP, as
-                      on a modem hang-up; without CAP_SYS_ADMIN only the
-                      master is closed and the reads fail with EIO)
-    --stale HEX       put these bytes (1-64) on the line before COMMAND starts;
-                      with a prior state that echoes, their echo is discarded
-    --prior NAME      the line's settings before COMMAND starts:
-                      pty-default      as a new pseudo-terminal (the default)
-                      cooked-9600-7e1  9600 baud, CS7, PARENB, CREAD; ICANON
-                                       ECHO ECHOE IEXTEN ISIG; ICRNL; OPOST
-                                       ONLCR; VMIN 1, VTIME 0
-    --read-error-after N
-                      the same, but only the master is closed: the command's
-                      reads fail with EIO instead of seeing a hang-up
-    --device KIND     what stands at /dev/ttyS2:
-                      tty        the pseudo-terminal slave (the default)
-                      link       a symlink to it, as a udev rule makes
-                      none       nothing
-                      directory  an empty directory
-                      file       a regular file holding "x\n"
-                      null       the null device
-                      fifo       a named pipe
-                      dangling   a symlink to a node that is not there
-    --exclusive       hold the line open with TIOCEXCL, as a program that
-                      claims it for itself does
-    --log FILE        write the log to FILE instead of standard error
-    --socket PATH     serve a unix socket instead of running a command
-    --pty-link PATH   the same on a new pseudo-terminal whose slave is linked
-                      at PATH, for an emulator's serial chardev on a host tty
-                      (qemu's -chardev serial,path=PATH); the session ends
-                      once the peer, having sent something, closes the slave
-    --summary         end with one line on standard error saying what was
-                      received and sent (see above)
-    --help            this text
+)HELP";
 
+// Everything after them.
+constexpr char tail[] = R"HELP(
 DEFAULT REPLIES
     S   00 00 00 01   status word 0x00000001
     V   01 00 02 00   firmware version 1.0.2.0
@@ -138,3 +98,27 @@ EXAMPLES
     micom-sim --prior cooked-9600-7e1 --stale 4142 -- micom v
     micom-sim --socket /tmp/uart.sock --log uart.log
 )HELP";
+
+// The column an option's text starts at, on the option's own line when its name and value leave room.
+constexpr std::size_t text_column = 22;
+
+// One option under OPTIONS: name and value word, then its text from text_column on.
+std::string option_help(const option_spec& spec) {
+  std::string label = std::string("    ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
+  const std::string indent(text_column, ' ');
+  std::string text = label.size() + 2 <= text_column ? label + std::string(text_column - label.size(), ' ')
+                                                     : label + "\n" + indent;
+  for (const char* c = spec.help; *c; ++c) {
+    text += *c;
+    if (*c == '\n') text += indent;
+  }
+  return text + "\n";
+}
+
+}  // namespace
+
+std::string sim_help_text() {
+  std::string text = head;
+  for (int i = 0; i < sim_option_count; ++i) text += option_help(sim_option_table[i]);
+  return text + tail;
+}

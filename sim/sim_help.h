@@ -2,4 +2,7 @@
 // The text of micom-sim --help.
 #pragma once
 
-extern const char kSimHelp[];
+#include <string>
+
+// The whole text, its OPTIONS part made from sim_option_table.
+std::string sim_help_text();

@@ -5,41 +5,44 @@
 #include <string>
 #include <vector>
 
+#include "dev_namespace.h"
 #include "line_state.h"
 #include "micom_behaviour.h"
 
-// What stands at /dev/ttyS2, as boards and containers get it wrong.
-enum class DeviceNode {
-  tty,        // the pseudo-terminal slave
-  link,       // a symlink to the pseudo-terminal slave, as a udev rule makes one
-  none,       // nothing at all
-  directory,  // an empty directory
-  file,       // a regular file holding "x\n", as `echo x > /dev/ttyS2` leaves on a tmpfs
-  null,       // the null device, as a container may map it
-  fifo,       // a named pipe
-  dangling,   // a symlink to a node that is not there
-};
-
-// The DeviceNode of a --device name; false for an unknown name.
-bool device_node_from_name(const std::string& name, DeviceNode* out);
-
-struct SimOptions {
-  MicomBehaviour micom = micom_default_behaviour();
+// What the command line asks of the sim.
+struct sim_options {
+  micom_behaviour micom = micom_default_behaviour();
   std::vector<unsigned char> stale;  // written to the line before the command starts
-  PriorLine prior = PriorLine::pty_default;
-  DeviceNode device = DeviceNode::tty;
+  prior_line prior = prior_line::pty_default;
+  device_node device = device_node::tty;
   bool exclusive = false;   // the sim holds the line with TIOCEXCL
   bool hangup_closes_only = false;  // the hang-up closes the master alone: reads fail with EIO
   std::string log_path;     // empty: standard error
   std::string socket_path;  // set: serve a unix socket instead of running a command
   bool socket_is_pty_link = false;  // --pty-link: socket_path is a link to a pseudo-terminal slave instead
-  std::vector<std::string> command;
+  std::vector<std::string> command;  // what runs on the line, after --
   bool summary = false;     // one line on standard error at the end: received, sent, where the log is
-  bool help = false;
+  bool help = false;        // --help: print the manual, nothing else
 };
 
-// Parses argv[1..]. On a mistake returns false with a one-line message in *error.
-bool parse_sim_options(int argc, const char* const* argv, SimOptions* out, std::string* error);
+// One option, declared once: how it is spelled, applied, checked against the
+// transport and shown under OPTIONS in --help.
+struct option_spec {
+  const char* name;   // "--gap"
+  const char* value;  // the word for its value in --help ("MS"); nullptr: a flag, which takes none
+  // nullptr: fits every transport; else whether the parsed options use it, which
+  // only a command on the pseudo-terminal can (--socket and --pty-link refuse it).
+  bool (*pty_only)(const sim_options& o);
+  const char* help;  // its lines under OPTIONS, without their indent
+  // Applies it (a flag gets an empty value); false with *error set for a bad value.
+  bool (*apply)(const std::string& value, sim_options* o, std::string* error);
+  const char* alias = nullptr;  // a second spelling that --help does not show
+};
 
-// Parses a string of hex digit pairs ("0102A5ff"); false for anything else.
-bool parse_hex_bytes(const std::string& text, std::vector<unsigned char>* out);
+// Every option, in the order --help lists them.
+extern const option_spec sim_option_table[];
+// The number of rows in sim_option_table.
+extern const int sim_option_count;
+
+// Parses argv[1..]. On a mistake returns false with a one-line message in *error.
+bool parse_sim_options(int argc, const char* const* argv, sim_options* out, std::string* error);

@@ -7,49 +7,49 @@
 
 namespace {
 
-struct Parsed {
+struct parsed {
   bool ok;
-  SimOptions o;
+  sim_options o;
   std::string error;
 };
 
-Parsed parse(std::initializer_list<const char*> args) {
+parsed parse(std::initializer_list<const char*> args) {
   std::vector<const char*> argv = {"micom-sim"};
   argv.insert(argv.end(), args);
-  Parsed p;
+  parsed p;
   p.ok = parse_sim_options(static_cast<int>(argv.size()), argv.data(), &p.o, &p.error);
   return p;
 }
 
-std::vector<MicomReply> replies(const SimOptions& o, char letter) {
+std::vector<micom_reply> replies(const sim_options& o, char letter) {
   return o.micom.replies[micom_letter_index(static_cast<unsigned char>(letter))];
 }
 
 TEST(SimOptions, CommandAfterDashDashIsTakenWholeIncludingItsOwnOptions) {
-  Parsed p = parse({"--", "micom", "--silent", "v"});
+  parsed p = parse({"--", "micom", "--silent", "v"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.o.command, (std::vector<std::string>{"micom", "--silent", "v"}));
   EXPECT_FALSE(p.o.micom.silent);
-  EXPECT_EQ(replies(p.o, 'V'), (std::vector<MicomReply>{{0x01, 0x00, 0x02, 0x00}}));
-  EXPECT_EQ(p.o.device, DeviceNode::tty);
-  EXPECT_EQ(p.o.prior, PriorLine::pty_default);
+  EXPECT_EQ(replies(p.o, 'V'), (std::vector<micom_reply>{{0x01, 0x00, 0x02, 0x00}}));
+  EXPECT_EQ(p.o.device, device_node::tty);
+  EXPECT_EQ(p.o.prior, prior_line::pty_default);
 }
 
 TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
-  Parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--reply", "W=01,0203,", "--summary", "--gap=5", "--delay", "250", "--hangup-after", "3",
+  parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--reply", "W=01,0203,", "--summary", "--gap=5", "--delay", "250", "--hangup-after", "3",
                     "--stale", "4142", "--prior", "cooked-9600-7e1", "--device", "directory", "--exclusive", "--log", "x.log", "--", "true"});
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(replies(p.o, 'V'), (std::vector<MicomReply>{{0x01, 0x02, 0xA5, 0xFF}}));
-  EXPECT_EQ(replies(p.o, 'H'), (std::vector<MicomReply>{{}}));
-  EXPECT_EQ(replies(p.o, 'W'), (std::vector<MicomReply>{{0x01}, {0x02, 0x03}, {}}));
-  EXPECT_EQ(replies(p.o, 'S'), (std::vector<MicomReply>{{0x00, 0x00, 0x00, 0x01}}));
+  EXPECT_EQ(replies(p.o, 'V'), (std::vector<micom_reply>{{0x01, 0x02, 0xA5, 0xFF}}));
+  EXPECT_EQ(replies(p.o, 'H'), (std::vector<micom_reply>{{}}));
+  EXPECT_EQ(replies(p.o, 'W'), (std::vector<micom_reply>{{0x01}, {0x02, 0x03}, {}}));
+  EXPECT_EQ(replies(p.o, 'S'), (std::vector<micom_reply>{{0x00, 0x00, 0x00, 0x01}}));
   EXPECT_TRUE(p.o.summary);
   EXPECT_EQ(p.o.micom.gap_ms, 5);
   EXPECT_EQ(p.o.micom.delay_ms, 250);
   EXPECT_EQ(p.o.micom.hangup_after, 3);
   EXPECT_EQ(p.o.stale, (std::vector<unsigned char>{0x41, 0x42}));
-  EXPECT_EQ(p.o.prior, PriorLine::cooked_9600_7e1);
-  EXPECT_EQ(p.o.device, DeviceNode::directory);
+  EXPECT_EQ(p.o.prior, prior_line::cooked_9600_7e1);
+  EXPECT_EQ(p.o.device, device_node::directory);
   EXPECT_TRUE(p.o.exclusive);
   EXPECT_FALSE(p.o.hangup_closes_only);
   EXPECT_EQ(p.o.log_path, "x.log");
@@ -57,11 +57,11 @@ TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.o.micom.hangup_after, 2);
   EXPECT_TRUE(p.o.hangup_closes_only);
-  EXPECT_EQ(p.o.device, DeviceNode::fifo);
+  EXPECT_EQ(p.o.device, device_node::fifo);
 }
 
 TEST(SimOptions, SocketModeTakesNoCommandAndOnlyTheReplyOptions) {
-  Parsed p = parse({"--silent", "--stale", "00", "--socket", "/tmp/u.sock"});
+  parsed p = parse({"--silent", "--stale", "00", "--socket", "/tmp/u.sock"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.o.socket_path, "/tmp/u.sock");
   EXPECT_TRUE(p.o.command.empty());
@@ -77,17 +77,17 @@ TEST(SimOptions, SocketModeTakesNoCommandAndOnlyTheReplyOptions) {
 }
 
 TEST(SimOptions, HelpNeedsNothingElse) {
-  Parsed p = parse({"--help"});
+  parsed p = parse({"--help"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_TRUE(p.o.help);
 }
 
 TEST(SimOptions, MistakesAreRefusedWithAMessageNamingThem) {
-  struct Case {
+  struct mistake {
     std::initializer_list<const char*> args;
     const char* named;
   };
-  for (const Case& c : std::initializer_list<Case>{
+  for (const mistake& c : std::initializer_list<mistake>{
            {{"micom", "v"}, "missing --"},
            {{"--"}, "no command"},
            {{"--bogus", "--", "true"}, "--bogus"},
@@ -107,7 +107,7 @@ TEST(SimOptions, MistakesAreRefusedWithAMessageNamingThem) {
            {{"--log"}, "--log wants a value"},
            {{"--log=", "--", "true"}, "--log wants a path"},
        }) {
-    Parsed p = parse(c.args);
+    parsed p = parse(c.args);
     EXPECT_FALSE(p.ok) << c.named;
     EXPECT_NE(p.error.find(c.named), std::string::npos) << p.error;
   }

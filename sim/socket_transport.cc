@@ -12,9 +12,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "answer_loop.h"
 #include "sim_signals.h"
 
-static int listen_at(const std::string& path, std::string* error) {
+namespace {
+
+int listen_at(const std::string& path, std::string* error) {
   sockaddr_un addr = {};
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof addr.sun_path) {
@@ -34,7 +37,7 @@ static int listen_at(const std::string& path, std::string* error) {
 // A new pseudo-terminal whose slave is linked at path; its master, or -1.
 // The sim holds the slave open too until the peer has sent something: the
 // master of a slave nobody holds reads as hung up.
-static int pty_linked_at(const std::string& path, int* own_slave, std::string* error) {
+int pty_linked_at(const std::string& path, int* own_slave, std::string* error) {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   const char* slave = master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ? nullptr : ptsname(master);
   if (slave) *own_slave = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -51,13 +54,13 @@ static int pty_linked_at(const std::string& path, int* own_slave, std::string* e
 }
 
 // Bytes out; false once the peer is gone.
-static bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
+bool send_bytes(int conn, const std::vector<unsigned char>& bytes) {
   return write(conn, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-// Waits for the listening socket or the connection; returns the signal that
-// ended the wait, 0 when fd is ready, -1 on a poll failure.
-static int wait_ready(int fd, int sigfd, long timeout) {
+// Waits for a peer at the listening socket; returns the signal that ended
+// the wait, 0 when fd is ready, -1 on a poll failure.
+int wait_ready(int fd, int sigfd, long timeout) {
   pollfd p[2] = {{sigfd, POLLIN, 0}, {fd, POLLIN, 0}};
   int n = poll(p, 2, static_cast<int>(timeout));
   if (n < 0) return errno == EINTR ? 0 : -1;
@@ -68,7 +71,7 @@ static int wait_ready(int fd, int sigfd, long timeout) {
   return 0;
 }
 
-static int accept_peer(int listener, int sigfd) {
+int accept_peer(int listener, int sigfd) {
   int conn = -1;
   while (conn < 0) {
     int r = wait_ready(listener, sigfd, -1);
@@ -78,41 +81,56 @@ static int accept_peer(int listener, int sigfd) {
   return conn;
 }
 
-// own_slave: the sim's own hold on a pseudo-terminal's slave, let go once
-// the peer has shown itself, so that its close reads as the end; else -1.
-static int serve(const SimOptions& o, int conn, int own_slave, int sigfd, SimLog* log) {
-  log_event(log, "connected t=%.3f", log_seconds(*log));
-  if (!o.stale.empty()) {
-    if (!send_bytes(conn, o.stale)) return 0;
-    for (unsigned char b : o.stale) log_event(log, "stale 0x%02x t=%.3f", b, log_seconds(*log));
-  }
-  MicomState state;
-  for (;;) {
-    for (auto chunk = micom_take_due(o.micom, &state, monotonic_ms()); !chunk.empty();
-         chunk = micom_take_due(o.micom, &state, monotonic_ms())) {
-      if (!send_bytes(conn, chunk)) return 0;
-      log_sent(log, chunk);
-    }
-    int r = wait_ready(conn, sigfd, micom_next_due_in(o.micom, state, monotonic_ms()));
-    if (r != 0) return r < 0 ? 2 : 128 + r;
-    unsigned char buf[64];
-    ssize_t got = read(conn, buf, sizeof buf);
-    if (got > 0 && own_slave >= 0) {
-      close(own_slave);
-      own_slave = -1;
-    }
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-      log_event(log, "peer closed t=%.3f", log_seconds(*log));
-      return 0;
-    }
-    for (ssize_t i = 0; i < got; ++i) {
-      log_received(log, buf[i], "");
-      micom_received(o.micom, &state, buf[i], monotonic_ms());
-    }
-  }
+// A session on the socket or linked pseudo-terminal, for the answer loop's functions.
+struct socket_session {
+  int conn;
+  // The sim's own hold on a pseudo-terminal's slave, let go once the peer
+  // has shown itself, so that its close reads as the end; else -1.
+  int own_slave;
+  int sigfd;
+  sim_log* log;
+};
+
+bool socket_send(void* context, const std::vector<unsigned char>& chunk) {
+  return send_bytes(static_cast<socket_session*>(context)->conn, chunk);
 }
 
-int run_socket_session(const SimOptions& o, SimLog* log) {
+// A signal other than SIGCHLD ends the session with 128 + the signal.
+int socket_signalled(void* context) {
+  int sig = read_signal(static_cast<socket_session*>(context)->sigfd);
+  return sig != 0 && sig != SIGCHLD ? 128 + sig : -1;
+}
+
+// The first bytes let the sim's hold on the slave go; the peer's close ends the session with 0.
+int socket_read_done(void* context, ssize_t got) {
+  auto* s = static_cast<socket_session*>(context);
+  if (got > 0 && s->own_slave >= 0) {
+    close(s->own_slave);
+    s->own_slave = -1;
+  }
+  if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+    log_event(s->log, "peer closed t=%.3f", log_seconds(*s->log));
+    return 0;
+  }
+  return -1;
+}
+
+// Answers the peer until it closes (0) or a signal comes (128 + the signal); 2 when poll failed.
+int serve(const sim_options& o, socket_session* s) {
+  log_event(s->log, "connected t=%.3f", log_seconds(*s->log));
+  if (!o.stale.empty()) {
+    if (!send_bytes(s->conn, o.stale)) return 0;
+    for (unsigned char b : o.stale) log_event(s->log, "stale 0x%02x t=%.3f", b, log_seconds(*s->log));
+  }
+  answer_transport t = {s, &s->conn, s->sigfd, true, socket_send, nullptr, socket_signalled, socket_read_done,
+                        nullptr};
+  int end = answer_until_end(o.micom, t, s->log);
+  return end < 0 ? 2 : end;
+}
+
+}  // namespace
+
+int run_socket_session(const sim_options& o, sim_log* log) {
   sigset_t old_mask;
   int sigfd = open_signal_fd(&old_mask);
   std::string error;
@@ -128,7 +146,8 @@ int run_socket_session(const SimOptions& o, SimLog* log) {
   signal(SIGPIPE, SIG_IGN);
   log_event(log, "listening path=%s", o.socket_path.c_str());
   int conn = o.socket_is_pty_link ? listener : accept_peer(listener, sigfd);
-  int code = conn < 0 ? -conn : serve(o, conn, own_slave, sigfd, log);
+  socket_session s = {conn, own_slave, sigfd, log};
+  int code = conn < 0 ? -conn : serve(o, &s);
   if (code > 128) log_event(log, "exit signal=%d", code - 128);
   if (o.summary) print_summary(*log, o.log_path);
   unlink(o.socket_path.c_str());

@@ -12,4 +12,4 @@
 // closes (status 0). A signal ends it with 128 + signal; a setup failure with
 // 2 and a message on standard error. The socket or link is removed on the
 // way out.
-int run_socket_session(const SimOptions& o, SimLog* log);
+int run_socket_session(const sim_options& o, sim_log* log);
