@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "answer_loop.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 

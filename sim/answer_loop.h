@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/types.h>
+
 #include <vector>
 
 #include "micom_behaviour.h"

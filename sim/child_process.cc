@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "child_process.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <initializer_list>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <initializer_list>
 
 namespace {
 

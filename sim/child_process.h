@@ -2,9 +2,10 @@
 // Starting the command under test and reporting how it ended.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // Forks and execs argv (PATH is searched). The child gets signal mask

@@ -30,7 +30,10 @@ namespace {
 
 // The baud rate of a speed code.
 unsigned long baud(speed_t s) {
-  static const struct { speed_t code; unsigned long baud; } table[] = {
+  static const struct {
+    speed_t code;
+    unsigned long baud;
+  } table[] = {
       {B0, 0},         {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
       {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
       {B1800, 1800},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
@@ -45,7 +48,10 @@ unsigned long baud(speed_t s) {
 }  // namespace
 
 std::string line_state_words(const termios& t) {
-  static const struct { tcflag_t size; int bits; } sizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};
+  static const struct {
+    tcflag_t size;
+    int bits;
+  } sizes[] = {{CS5, 5}, {CS6, 6}, {CS7, 7}, {CS8, 8}};
   int bits = 8;
   for (const auto& s : sizes) {
     if ((t.c_cflag & CSIZE) == s.size) bits = s.bits;
@@ -61,8 +67,8 @@ std::string line_state_text(const termios& t) {
   char buf[256];
   std::snprintf(buf, sizeof buf,
                 "%s iflag=0x%x oflag=0x%x cflag=0x%x lflag=0x%x line=%u vmin=%u vtime=%u ispeed=%lu ospeed=%lu cc=",
-                line_state_words(t).c_str(), t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line, t.c_cc[VMIN], t.c_cc[VTIME],
-                baud(cfgetispeed(&t)), baud(cfgetospeed(&t)));
+                line_state_words(t).c_str(), t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line, t.c_cc[VMIN],
+                t.c_cc[VTIME], baud(cfgetispeed(&t)), baud(cfgetospeed(&t)));
   std::string text = buf;
   for (unsigned char c : t.c_cc) {
     std::snprintf(buf, sizeof buf, "%02x", c);

@@ -2,8 +2,9 @@
 // The line settings the sim starts the line from, and their text in the log.
 #pragma once
 
-#include <string>
 #include <termios.h>
+
+#include <string>
 
 enum class prior_line {
   pty_default,      // as a new pseudo-terminal comes up: canonical, echo, 38400 8N1

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // micom-sim: stands in for the board's microcontroller so that micom can be
 // run and checked on any Linux machine.
-#include <cstdio>
 #include <fcntl.h>
+
+#include <cstdio>
 #include <string>
 
 #include "pty_transport.h"

@@ -3,7 +3,6 @@
 // passed on.
 #include <gtest/gtest.h>
 
-
 #include "sim_run.h"
 
 namespace {
@@ -12,7 +11,8 @@ TEST(MicomSim, HelpIsAManualPageOnStandardOutput) {
   sim_result r = sim_exec({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "DEFAULT REPLIES", "EXIT STATUS", "EXAMPLES"}) {
+  for (const char* section :
+       {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "DEFAULT REPLIES", "EXIT STATUS", "EXAMPLES"}) {
     EXPECT_NE(("\n" + r.out).find(std::string("\n") + section + "\n"), std::string::npos) << section;
   }
 }

@@ -42,9 +42,9 @@ struct pending_answer {
 
 // What the MICOM has received and still has to send.
 struct micom_state {
-  std::deque<pending_answer> pending;  // answered one after the other
+  std::deque<pending_answer> pending;             // answered one after the other
   std::size_t received[micom_letter_count] = {};  // commands so far, per letter
-  bool hangup_armed = false;          // the first command came: hang up once its cut answer is out
+  bool hangup_armed = false;                      // the first command came: hang up once its cut answer is out
 };
 
 // A byte arrived at now_ms: queue its answer (if any), the next of its

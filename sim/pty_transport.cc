@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "pty_transport.h"
 
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "answer_loop.h"
 #include "child_process.h"
@@ -190,8 +191,8 @@ bool run_command(pty_session* s) {
     return false;
   }
   log_event(s->log, "child pid=%d", static_cast<int>(s->child));
-  answer_transport t = {s, &s->line->master, s->sigfd, false, pty_send, pty_wait_ms, pty_signalled, nullptr,
-                        pty_log_byte};
+  answer_transport t = {s,           &s->line->master, s->sigfd, false,       pty_send,
+                        pty_wait_ms, pty_signalled,    nullptr,  pty_log_byte};
   if (answer_until_end(s->o->micom, t, s->log) < 0) {
     std::fprintf(stderr, "micom-sim: poll failed: %s\n", std::strerror(errno));
     kill(s->child, SIGKILL);

@@ -106,8 +106,8 @@ constexpr std::size_t text_column = 22;
 std::string option_help(const option_spec& spec) {
   std::string label = std::string("    ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
   const std::string indent(text_column, ' ');
-  std::string text = label.size() + 2 <= text_column ? label + std::string(text_column - label.size(), ' ')
-                                                     : label + "\n" + indent;
+  std::string text =
+      label.size() + 2 <= text_column ? label + std::string(text_column - label.size(), ' ') : label + "\n" + indent;
   for (const char* c = spec.help; *c; ++c) {
     text += *c;
     if (*c == '\n') text += indent;

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "sim_log.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 long monotonic_ms() {
   timespec ts;

@@ -27,8 +27,9 @@ bool device_node_from_name(const std::string& name, device_node* out) {
   static const struct {
     const char* name;
     device_node node;
-  } names[] = {{"tty", device_node::tty},   {"link", device_node::link},         {"none", device_node::none},
-               {"directory", device_node::directory}, {"file", device_node::file}, {"null", device_node::null},
+  } names[] = {{"tty", device_node::tty},   {"link", device_node::link},
+               {"none", device_node::none}, {"directory", device_node::directory},
+               {"file", device_node::file}, {"null", device_node::null},
                {"fifo", device_node::fifo}, {"dangling", device_node::dangling}};
   for (const auto& n : names) {
     if (name == n.name) {

@@ -15,14 +15,14 @@ struct sim_options {
   std::vector<unsigned char> stale;  // written to the line before the command starts
   prior_line prior = prior_line::pty_default;
   device_node device = device_node::tty;
-  bool exclusive = false;   // the sim holds the line with TIOCEXCL
-  bool hangup_closes_only = false;  // the hang-up closes the master alone: reads fail with EIO
-  std::string log_path;     // empty: standard error
-  std::string socket_path;  // set: serve a unix socket instead of running a command
-  bool socket_is_pty_link = false;  // --pty-link: socket_path is a link to a pseudo-terminal slave instead
+  bool exclusive = false;            // the sim holds the line with TIOCEXCL
+  bool hangup_closes_only = false;   // the hang-up closes the master alone: reads fail with EIO
+  std::string log_path;              // empty: standard error
+  std::string socket_path;           // set: serve a unix socket instead of running a command
+  bool socket_is_pty_link = false;   // --pty-link: socket_path is a link to a pseudo-terminal slave instead
   std::vector<std::string> command;  // what runs on the line, after --
-  bool summary = false;     // one line on standard error at the end: received, sent, where the log is
-  bool help = false;        // --help: print the manual, nothing else
+  bool summary = false;              // one line on standard error at the end: received, sent, where the log is
+  bool help = false;                 // --help: print the manual, nothing else
 };
 
 // One option, declared once: how it is spelled, applied, checked against the

@@ -36,8 +36,10 @@ TEST(SimOptions, CommandAfterDashDashIsTakenWholeIncludingItsOwnOptions) {
 }
 
 TEST(SimOptions, ValuesInBothSpellingsAndEveryOption) {
-  parsed p = parse({"--reply", "v=0102a5FF", "--reply=H=", "--reply", "W=01,0203,", "--summary", "--gap=5", "--delay", "250", "--hangup-after", "3",
-                    "--stale", "4142", "--prior", "cooked-9600-7e1", "--device", "directory", "--exclusive", "--log", "x.log", "--", "true"});
+  parsed p = parse(
+      {"--reply",   "v=0102a5FF",     "--reply=H=", "--reply", "W=01,0203,", "--summary", "--gap=5",         "--delay",
+       "250",       "--hangup-after", "3",          "--stale", "4142",       "--prior",   "cooked-9600-7e1", "--device",
+       "directory", "--exclusive",    "--log",      "x.log",   "--",         "true"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(replies(p.o, 'V'), (std::vector<micom_reply>{{0x01, 0x02, 0xA5, 0xFF}}));
   EXPECT_EQ(replies(p.o, 'H'), (std::vector<micom_reply>{{}}));

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "sim_signals.h"
 
-#include <initializer_list>
 #include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <initializer_list>
 
 int open_signal_fd(sigset_t* old_mask) {
   sigset_t mask;

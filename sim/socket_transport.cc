@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "socket_transport.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include "answer_loop.h"
 #include "sim_signals.h"
@@ -122,8 +123,7 @@ int serve(const sim_options& o, socket_session* s) {
     if (!send_bytes(s->conn, o.stale)) return 0;
     for (unsigned char b : o.stale) log_event(s->log, "stale 0x%02x t=%.3f", b, log_seconds(*s->log));
   }
-  answer_transport t = {s, &s->conn, s->sigfd, true, socket_send, nullptr, socket_signalled, socket_read_done,
-                        nullptr};
+  answer_transport t = {s, &s->conn, s->sigfd, true, socket_send, nullptr, socket_signalled, socket_read_done, nullptr};
   int end = answer_until_end(o.micom, t, s->log);
   return end < 0 ? 2 : end;
 }
@@ -135,9 +135,9 @@ int run_socket_session(const sim_options& o, sim_log* log) {
   int sigfd = open_signal_fd(&old_mask);
   std::string error;
   int own_slave = -1;
-  int listener = sigfd < 0                ? -1
+  int listener = sigfd < 0              ? -1
                  : o.socket_is_pty_link ? pty_linked_at(o.socket_path, &own_slave, &error)
-                                          : listen_at(o.socket_path, &error);
+                                        : listen_at(o.socket_path, &error);
   if (listener < 0) {
     std::fprintf(stderr, "micom-sim: %s\n", sigfd < 0 ? "cannot take signals" : error.c_str());
     return 2;

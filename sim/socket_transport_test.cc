@@ -38,7 +38,8 @@ TEST(MicomSim, SocketModeServesOneConnectionUntilThePeerCloses) {
   std::string log = temp_path("socket-log");
   std::string path = temp_path("socket");
   std::remove(path.c_str());  // the sim makes the socket itself
-  sim_process run = sim_spawn({"--reply", "V=0A0B0C0D", "--gap", "50", "--stale", "EE", "--socket", path, "--log", log});
+  sim_process run =
+      sim_spawn({"--reply", "V=0A0B0C0D", "--gap", "50", "--stale", "EE", "--socket", path, "--log", log});
   run.log_path = log;
   ASSERT_NE(sim_wait_log(run, "listening path=" + path, 20000), "");
   int fd = connect_to(path);

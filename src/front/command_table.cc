@@ -8,6 +8,4 @@ bool is_command_character(char c) {
   return c != '\0' && std::strchr("SVHRWsvhrw", c) != nullptr;
 }
 
-char fold_command_letter(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c;
-}
+char fold_command_letter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c; }

@@ -34,9 +34,7 @@ void micom_send_command(const micom_port& port, char letter) {
   ioctl(port.fd, TIOCMBIS, &rts);
 }
 
-bool command_expects_reply(char letter) {
-  return letter != 'H' && letter != 'R';
-}
+bool command_expects_reply(char letter) { return letter != 'H' && letter != 'R'; }
 
 micom_reply micom_read_reply(const micom_port& port) {
   int count = 0;

@@ -10,9 +10,7 @@
 
 #include "link/line_restore_on_signal.h"
 
-std::optional<micom_port> micom_port_open() {
-  return micom_port_open_path(micom_device_path, uucp_lock_directory);
-}
+std::optional<micom_port> micom_port_open() { return micom_port_open_path(micom_device_path, uucp_lock_directory); }
 
 namespace {
 

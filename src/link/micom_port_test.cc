@@ -121,7 +121,8 @@ TEST_F(MicomPortTest, ASessionLeaderDoesNotTakeTheLineAsItsControllingTerminal) 
 
 TEST_F(MicomPortTest, ALineClaimedExclusivelyByAnotherProgramIsNotOpened) {
   int exclusive = 0;
-  if (ioctl(line.observer, TIOCGEXCL, &exclusive) != 0) GTEST_SKIP() << "TIOCGEXCL is not available (user-mode emulation)";
+  if (ioctl(line.observer, TIOCGEXCL, &exclusive) != 0)
+    GTEST_SKIP() << "TIOCGEXCL is not available (user-mode emulation)";
   ASSERT_EQ(ioctl(line.observer, TIOCEXCL), 0);
   EXPECT_FALSE(open_line().has_value());
   expect_same_settings(prior, line_settings(line));

@@ -50,9 +50,7 @@ pid_t lock_holder(const char* path) {
 
 // A process of another user still counts: kill() is refused, not failed.
 // The run's own PID in a lock is a leftover of a process that had it before.
-bool holder_alive(pid_t pid, pid_t run) {
-  return pid > 0 && pid != run && (kill(pid, 0) == 0 || errno == EPERM);
-}
+bool holder_alive(pid_t pid, pid_t run) { return pid > 0 && pid != run && (kill(pid, 0) == 0 || errno == EPERM); }
 
 // Readable by all, whatever the umask: the other programs read whose it is.
 bool create_lock_file(const char* path, pid_t run) {

@@ -26,8 +26,7 @@ void expect_open_failure(const sim_result& r) {
 }
 
 TEST(MicomDevice, BadOrMissingArgumentPrintsUsageWithoutOpeningTheDevice) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"x"}, {"3"}, {""}, {"?v"}, {"-s"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"x"}, {"3"}, {""}, {"?v"}, {"-s"}}) {
     sim_result r = sim_run({"--device", "none"}, micom_with(args));
     SCOPED_TRACE(args.empty() ? "(none)" : "'" + args[0] + "'");
     EXPECT_EQ(r.out, usage());
@@ -47,7 +46,8 @@ TEST(MicomDevice, AnythingButAWorkingTerminalIsAnOpenFailure) {
 }
 
 TEST(MicomDevice, ARegularFileAtTheDevicePathIsLeftAsItWas) {
-  sim_result r = sim_run({"--device", "file"}, micom_in_shell("\"$@\"; status=$?; cat /dev/ttyS2; exit $status", {"v"}));
+  sim_result r =
+      sim_run({"--device", "file"}, micom_in_shell("\"$@\"; status=$?; cat /dev/ttyS2; exit $status", {"v"}));
   EXPECT_EQ(r.out, "MICOM OPEN FAILED\nx\n");
   EXPECT_EQ(r.status, 255);
 }
@@ -61,11 +61,13 @@ TEST(MicomDevice, ASymlinkToTheLineIsTheLine) {
 
 // The run's lock file names it while it has the line, and goes with it.
 TEST(MicomDevice, ARunHoldsTheLinesLockFileWhileItHasTheLine) {
-  sim_result r = sim_run({"--delay", "500"}, micom_in_shell(
-      "\"$@\" & run=$!; i=0\n"
-      "while [ ! -s /var/lock/LCK..ttyS2 ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done\n"
-      "held=$(cat /var/lock/LCK..ttyS2); wait $run; status=$?\n"
-      "[ \"$held\" -eq \"$run\" ] && echo held; [ -e /var/lock/LCK..ttyS2 ] || echo gone; exit $status", {"v"}));
+  sim_result r = sim_run(
+      {"--delay", "500"},
+      micom_in_shell("\"$@\" & run=$!; i=0\n"
+                     "while [ ! -s /var/lock/LCK..ttyS2 ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done\n"
+                     "held=$(cat /var/lock/LCK..ttyS2); wait $run; status=$?\n"
+                     "[ \"$held\" -eq \"$run\" ] && echo held; [ -e /var/lock/LCK..ttyS2 ] || echo gone; exit $status",
+                     {"v"}));
   EXPECT_EQ(r.out, expected_stdout('V', {0x01, 0x00, 0x02, 0x00}) + "held\ngone\n") << r.err;
   EXPECT_EQ(r.status, 0);
 }
@@ -73,9 +75,10 @@ TEST(MicomDevice, ARunHoldsTheLinesLockFileWhileItHasTheLine) {
 // minicom, cu or busybox microcom has the line: its lock file names a live
 // process.
 TEST(MicomDevice, ALineLockedByALiveProgramIsAnOpenFailure) {
-  sim_result r = sim_run({}, micom_in_shell(
-      "sleep 60 & printf '%10d\\n' $! >/var/lock/LCK..ttyS2; \"$@\"; status=$?\n"
-      "kill $!; [ \"$(cat /var/lock/LCK..ttyS2)\" -eq $! ] && echo kept; exit $status", {"v"}));
+  sim_result r =
+      sim_run({}, micom_in_shell("sleep 60 & printf '%10d\\n' $! >/var/lock/LCK..ttyS2; \"$@\"; status=$?\n"
+                                 "kill $!; [ \"$(cat /var/lock/LCK..ttyS2)\" -eq $! ] && echo kept; exit $status",
+                                 {"v"}));
   EXPECT_EQ(r.out, "MICOM OPEN FAILED\nkept\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{}) << "a byte reached the line";

@@ -6,12 +6,12 @@
 // claims the line its own way: flock, a UUCP lock file (/var/lock/LCK..ttyS2,
 // the sim's private one) or TIOCEXCL.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
 #include <ostream>
 #include <sstream>
-#include <unistd.h>
 
 #include "sim_run.h"
 
@@ -41,8 +41,7 @@ const terminal_program terminal_programs[] = {
      "line = serial.Serial(\"/dev/ttyS2\", 115200, exclusive=True); print(\"open\"); time.sleep(3600)'",
      line_claim::flock, "Could not exclusively lock port /dev/ttyS2", true},
     // No modem: no init and reset strings, which would reach the MICOM.
-    {"minicom",
-     "printf 'pu minit\\npu mreset\\n' >$dir/.minirc.dfl && HOME=$dir minicom -b 115200 -D /dev/ttyS2",
+    {"minicom", "printf 'pu minit\\npu mreset\\n' >$dir/.minirc.dfl && HOME=$dir minicom -b 115200 -D /dev/ttyS2",
      line_claim::lock_file, "Device /dev/ttyS2 is locked", true},
     // It never clears a stale lock.
     {"microcom", "busybox microcom -s 115200 /dev/ttyS2", line_claim::lock_file, "can't create '/var/lock/LCK..ttyS2'",
@@ -123,7 +122,8 @@ class MicomInterop : public ::testing::TestWithParam<terminal_program> {
 // file or TIOCEXCL. Once the program has gone, micom works.
 TEST_P(MicomInterop, WhileTheProgramHoldsTheLineMicomSendsNothing) {
   const terminal_program& p = GetParam();
-  if (p.claim == line_claim::exclusive && micom_emulated()) GTEST_SKIP() << "user-mode emulation does not pass TIOCGEXCL on";
+  if (p.claim == line_claim::exclusive && micom_emulated())
+    GTEST_SKIP() << "user-mode emulation does not pass TIOCGEXCL on";
   std::map<std::string, std::string> report = run_session("program-first", {});
   ASSERT_EQ(report.count("held"), 0u) << p.name << " never claimed the line";
   if (p.claim == line_claim::flock) {
@@ -189,6 +189,8 @@ TEST_P(MicomInterop, AfterMicomWasKilledTheProgramFindsTheLockItLeft) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, MicomInterop, ::testing::ValuesIn(terminal_programs),
-                         [](const ::testing::TestParamInfo<terminal_program>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<terminal_program>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

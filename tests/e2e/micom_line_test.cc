@@ -2,9 +2,9 @@
 // The line's settings during the exchange and after it, and input left on
 // the line before the run.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <cstdlib>
-#include <termios.h>
 
 #include "sim_run.h"
 
@@ -16,7 +16,7 @@ unsigned long hex(const std::string& text) { return std::strtoul(text.c_str(), n
 void expect_raw_57600_from(const std::string& before, const std::string& during) {
   EXPECT_EQ(field(during, "iflag"), "0x0");
   EXPECT_EQ(field(during, "oflag"), "0x0");
-  EXPECT_EQ(field(during, "cflag"), "0x18b1");  // B57600 | CS8 | CLOCAL | CREAD
+  EXPECT_EQ(field(during, "cflag"), "0x18b1");                                    // B57600 | CS8 | CLOCAL | CREAD
   EXPECT_EQ(hex(field(during, "lflag")), hex(field(before, "lflag")) & ~0x0bUL);  // ICANON ECHO ISIG off
   EXPECT_EQ(field(during, "vmin"), "0");
   EXPECT_EQ(field(during, "vtime"), "1");

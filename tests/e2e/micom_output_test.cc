@@ -31,7 +31,7 @@ TEST(MicomOutput, AFullDeviceIsReportedAfterTheWholeExchange) {
 TEST(MicomOutput, AReaderThatLeavesMidRunEndsItBySigpipeWithTheLinePutBack) {
   // head takes the SEND line and goes; the READ DATA lines come 0.9 s later.
   sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "300"},
-                        micom_in_shell("\"$@\" | head -n 1; exit ${PIPESTATUS[0]}", {"s"}));
+                         micom_in_shell("\"$@\" | head -n 1; exit ${PIPESTATUS[0]}", {"s"}));
   EXPECT_EQ(r.out, "SEND S TO MICOM\n");
   EXPECT_EQ(r.status, 128 + 13);
   expect_exchange_whole(r, 'S');
@@ -45,8 +45,8 @@ TEST(MicomOutput, AReaderGoneBeforeTheStartEndsTheRunBeforeTheByteWithTheLinePut
 }
 
 TEST(MicomOutput, WithSigpipeIgnoredTheExchangeCompletesAndTheLossIsReported) {
-  sim_result r = sim_run({"--prior", "cooked-9600-7e1"},
-                        micom_in_shell(with_reader_gone("trap '' PIPE && exec \"$@\""), {"s"}));
+  sim_result r =
+      sim_run({"--prior", "cooked-9600-7e1"}, micom_in_shell(with_reader_gone("trap '' PIPE && exec \"$@\""), {"s"}));
   EXPECT_EQ(r.status, 1);
   expect_exchange_whole(r, 'S');
 }

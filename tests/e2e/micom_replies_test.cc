@@ -18,9 +18,18 @@ struct letter_case {
 
 TEST(MicomReplies, EveryCommandLetterInBothCasesAndLongerArguments) {
   for (const letter_case& c : std::vector<letter_case>{
-           {"s", 'S', status_reply}, {"S", 'S', status_reply}, {"status", 'S', status_reply}, {"v", 'V', version_reply},
-           {"V", 'V', version_reply}, {"w", 'W', wake_reply},  {"W", 'W', wake_reply},       {"h", 'H', {}},
-           {"H", 'H', {}},       {"hello", 'H', {}}, {"r", 'R', {}},          {"R", 'R', {}},
+           {"s", 'S', status_reply},
+           {"S", 'S', status_reply},
+           {"status", 'S', status_reply},
+           {"v", 'V', version_reply},
+           {"V", 'V', version_reply},
+           {"w", 'W', wake_reply},
+           {"W", 'W', wake_reply},
+           {"h", 'H', {}},
+           {"H", 'H', {}},
+           {"hello", 'H', {}},
+           {"r", 'R', {}},
+           {"R", 'R', {}},
        }) {
     sim_result r = sim_run({}, micom_with({c.arg}));
     EXPECT_EQ(r.out, expected_stdout(c.letter, c.reply)) << c.arg;

@@ -128,7 +128,8 @@ TEST_F(MicomSyscalls, OpenSetupSendReadRestoreInOrder) {
   EXPECT_LT(first_read, close_line);
   long restore = find_last_before(t, io + "TCSETS", close_line);
   EXPECT_GT(restore, first_read) << "the saved settings must go back before the close";
-  EXPECT_EQ(t.calls[restore].rfind(io + "TCSETSW, ", 0), 0u) << "the restore must wait for the output: " << t.calls[restore];
+  EXPECT_EQ(t.calls[restore].rfind(io + "TCSETSW, ", 0), 0u)
+      << "the restore must wait for the output: " << t.calls[restore];
   EXPECT_EQ(find(t, "write(" + t.fd + ", ", command + 1), -1) << "only one byte goes out";
   long unlock = find(t, "unlink(\"/var/lock/LCK..ttyS2\")", restore);
   EXPECT_GT(unlock, restore) << "the lock file must stay until the settings are back";

@@ -2,12 +2,12 @@
 // A firmware that hangs up, stays silent or answers late, and a run stopped
 // by a signal while it waits.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
-#include <unistd.h>
+#include <cstring>
 
 #include "sim_run.h"
 
@@ -89,7 +89,7 @@ TEST(MicomWait, StoppedWhileWaitingTheLineIsRestoredAndTheSendLineIsOut) {
            {SIGTERM, false, {"--reply", "S=0102"}},  // two bytes in, then silence
            {SIGQUIT, false, {"--silent"}},           // Ctrl-\ on a console
            {SIGPIPE, false, {"--silent"}},
-           {SIGALRM, false, {"--silent"}},           // timeout -s ALRM
+           {SIGALRM, false, {"--silent"}},  // timeout -s ALRM
        }) {
     std::vector<std::string> args = {"--prior", "cooked-9600-7e1"};
     args.insert(args.end(), c.sim_args.begin(), c.sim_args.end());
@@ -147,14 +147,15 @@ TEST(MicomWait, KilledOutrightTheLineStaysAsTheExchangeSetIt) {
 TEST(MicomWait, TwoRunsAtOnceTakeTurnsAndEachGetsItsOwnReply) {
   const int rounds = 10;
   sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--gap", "5", "--reply", "S=0A0B0C0D"},
-                        micom_in_shell("out=$(mktemp -d) && for i in $(seq " + std::to_string(rounds) +
-                                           "); do timeout 10 \"$@\" s >$out/s & timeout 10 \"$@\" v >$out/v;"
-                                           " wait; cat $out/s $out/v; done; rm -r $out",
-                                       {}),
-                        120000);
+                         micom_in_shell("out=$(mktemp -d) && for i in $(seq " + std::to_string(rounds) +
+                                            "); do timeout 10 \"$@\" s >$out/s & timeout 10 \"$@\" v >$out/v;"
+                                            " wait; cat $out/s $out/v; done; rm -r $out",
+                                        {}),
+                         120000);
   SCOPED_TRACE(r.log);
   std::string expected;
-  for (int i = 0; i < rounds; ++i) expected += expected_stdout('S', {0x0A, 0x0B, 0x0C, 0x0D}) + expected_stdout('V', version_reply);
+  for (int i = 0; i < rounds; ++i)
+    expected += expected_stdout('S', {0x0A, 0x0B, 0x0C, 0x0D}) + expected_stdout('V', version_reply);
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.status, 0);
   // A run that saved another's exchange settings as found would leave them.
@@ -165,7 +166,7 @@ TEST(MicomWait, TwoRunsAtOnceTakeTurnsAndEachGetsItsOwnReply) {
 // then, once the S run is stopped, completes on the settings it put back.
 TEST(MicomWait, ARunWaitingBehindASilentOneCompletesOnceThatOneIsStopped) {
   sim_result r = sim_run({"--prior", "cooked-9600-7e1", "--reply", "S="},
-                        micom_in_shell(R"(out=$(mktemp -d)
+                         micom_in_shell(R"(out=$(mktemp -d)
 until_within_20s() {
   tries=0
   until eval "$1"; do
@@ -180,8 +181,8 @@ until_within_20s 'grep -q -- "-> FLOCK .* $second " /proc/locks' "the V run neve
 kill $first; wait $first; echo "first=$?"
 wait $second; echo "second=$?"
 cat $out/v; rm -r $out)",
-                                       {}),
-                        60000);
+                                        {}),
+                         60000);
   SCOPED_TRACE(r.log);
   EXPECT_EQ(r.out, "first=143\nsecond=0\n" + expected_stdout('V', version_reply));
   EXPECT_EQ(r.status, 0);

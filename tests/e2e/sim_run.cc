@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "sim_run.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -68,7 +69,8 @@ std::vector<std::string> micom_in_shell(const std::string& script, const std::ve
 
 std::string with_reader_gone(const std::string& script) {
   return "fifo=$(mktemp -u) && mkfifo \"$fifo\" && exec 3<>\"$fifo\" 4>\"$fifo\" && rm \"$fifo\" && exec 3<&- && "
-         "exec >&4 4>&- && " + script;
+         "exec >&4 4>&- && " +
+         script;
 }
 
 sim_process spawn(const std::vector<std::string>& argv, bool err_on_out) {
@@ -182,8 +184,7 @@ sim_result sim_finish(sim_process* run, int timeout_ms) {
   return r;
 }
 
-sim_result sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
-                  int timeout_ms) {
+sim_result sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command, int timeout_ms) {
   sim_process run = sim_start(sim_args, command);
   return sim_finish(&run, timeout_ms);
 }

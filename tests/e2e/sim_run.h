@@ -2,8 +2,9 @@
 // Running micom-sim (and micom under it) from a test, and reading its log.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 #include <vector>
 
 #include "read_file.h"
@@ -72,11 +73,10 @@ sim_result sim_finish(sim_process* run, int timeout_ms);
 
 // sim_start + sim_finish.
 sim_result sim_run(const std::vector<std::string>& sim_args, const std::vector<std::string>& command,
-                  int timeout_ms = 20000);
+                   int timeout_ms = 20000);
 
 // A new empty file under /tmp, e.g. for a log or a trace.
 std::string temp_path(const char* what);
-
 
 // The settings text of "line before: ...", "line during: ..." or "line after: ..." ("" if absent).
 std::string logged_line(const std::string& log, const std::string& when);

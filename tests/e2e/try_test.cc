@@ -34,8 +34,8 @@ TEST_F(Try, ShowsMicomsOwnLinesAndOneLineFromTheSim) {
 TEST_F(Try, RunsAScriptWithThisBuildsMicomOnItsPathAndTheRepliesInTurn) {
   // A script that polls until the status word says ready.
   sim_result r = run_try({"--reply", "S=00000000,00000000,00000001", "--run", "sh", "-c",
-                         "command -v micom; n=1; until micom s | grep -q '^READ DATA(0x01)' || [ $n = 5 ]; do "
-                         "n=$((n + 1)); done; echo \"polls: $n\""});
+                          "command -v micom; n=1; until micom s | grep -q '^READ DATA(0x01)' || [ $n = 5 ]; do "
+                          "n=$((n + 1)); done; echo \"polls: $n\""});
   EXPECT_EQ(r.out, MICOM_SOURCE_DIR "/build/native/micom\npolls: 3\n");
   EXPECT_EQ(r.err,
             "micom-sim: received S at 57600 8N1 raw (3 times); sent 00 00 00 00 00 00 00 00 00 00 00 01; "
@@ -62,8 +62,9 @@ TEST_F(Try, ASimulatorsMistakeNamesCommandsTheUserCanType) {
   sim_result r = run_try({"--silent", "v"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "try: --silent is an option for the simulator: put -- between the options and micom's "
-                   "argument, e.g. " MICOM_SOURCE_DIR "/try --silent -- v (see " MICOM_SOURCE_DIR "/try --help)\n");
+  EXPECT_EQ(r.err,
+            "try: --silent is an option for the simulator: put -- between the options and micom's "
+            "argument, e.g. " MICOM_SOURCE_DIR "/try --silent -- v (see " MICOM_SOURCE_DIR "/try --help)\n");
   r = run_try({"--quiet", "--", "v"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");

@@ -20,9 +20,7 @@ class MicomPortTest : public testing::Test {
   }
   void TearDown() override { close_pty_line(line); }
 
-  std::optional<micom_port> open_line() {
-    return micom_port_open_path(line.path.c_str(), line.lock_directory.c_str());
-  }
+  std::optional<micom_port> open_line() { return micom_port_open_path(line.path.c_str(), line.lock_directory.c_str()); }
 
   // The lock file other programs look for while a run has the line.
   std::string lock_file() const { return line.lock_directory + "/LCK.." + line.path.substr(line.path.rfind('/') + 1); }

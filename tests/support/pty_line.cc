@@ -43,7 +43,6 @@ std::string lock_text(pid_t pid) {
   return text;
 }
 
-
 termios set_distinctive_state(const pty_line& line) {
   termios state = line_settings(line);
   state.c_iflag = ICRNL | IXON;

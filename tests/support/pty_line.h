@@ -8,9 +8,9 @@
 #include <string>
 
 struct pty_line {
-  int far_end;             // master: the microcontroller's side
-  int observer;            // a descriptor of the line itself, to look at it
-  std::string path;        // the line's device name, for the port to open
+  int far_end;                 // master: the microcontroller's side
+  int observer;                // a descriptor of the line itself, to look at it
+  std::string path;            // the line's device name, for the port to open
   std::string lock_directory;  // empty and the run's own, for its lock files
 };
 

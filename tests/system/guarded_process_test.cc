@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "guarded_process.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -82,6 +82,9 @@ void prepare(guest_machine machine, const std::string& dir, guest_outcome* out) 
   }
 }
 
+// qemu's arguments stay laid out by hand, an option with its value, one
+// device or setting to a line.
+// clang-format off
 std::vector<std::string> qemu_command(const guest_setup& setup, const std::string& dir, const std::string& accel,
                                       const std::string& socket) {
   const guest_machine machine = setup.machine;
@@ -147,6 +150,7 @@ std::vector<std::string> qemu_command(const guest_setup& setup, const std::strin
           "-trace", "serial_read", "-trace", "serial_write", "-D", dir + "/trace.log"});
   return c;
 }
+// clang-format on
 
 enum class boot_end { powered_off, no_sign_of_life, failed };
 
@@ -294,7 +298,7 @@ guest_outcome run_guest(const guest_setup& setup) {
   out.report = parse_guest_report(read_file(out.dir + "/results.txt"));
   std::string trace = read_file(out.dir + "/trace.log");
   out.uart = setup.machine == guest_machine::orangepi_pc ? parse_mmio_trace(trace, h3_uart2_base, h3_uart_reg_shift)
-                                                          : parse_serial_trace(trace);
+                                                         : parse_serial_trace(trace);
   out.sim_received = logged_bytes(read_file(out.dir + "/sim.log"), "rx");
   if (!out.report.done) {
     if (out.error.empty()) out.error = "the guest did not get through its cases";

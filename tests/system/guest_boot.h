@@ -43,7 +43,7 @@ struct guest_outcome {
   std::string accel;   // "kvm" or "tcg"
   double seconds = 0;  // qemu's run, boot to power-off
   guest_report report;
-  std::vector<uart_access> uart;        // the sim's UART's register accesses, boot to power-off
+  std::vector<uart_access> uart;  // the sim's UART's register accesses, boot to power-off
   std::vector<int> sim_received;  // the bytes that reached micom-sim
 };
 

@@ -4,10 +4,10 @@
 // user in dialout, as one who is not, and by the example units the package
 // ships, started as they are. One boot for every case; judged from the
 // guest's report (image_checks.sh) and from what reached the simulated MICOM.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "guest_boot.h"
 

@@ -2,6 +2,7 @@
 // prepare_guest.sh and prepare_image.sh where Debian's archive cannot be
 // reached: the system and image tests must be skipped with a reason, not
 // failed and not passed.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "guarded_process.h"
 #include "read_file.h"
@@ -66,13 +65,20 @@ TEST_P(PrepareOffline, UnreachableArchiveWithNothingCachedSkips) {
   [[maybe_unused]] int ignored = std::system(("rm -rf " + d).c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, PrepareOffline,
-    ::testing::Values(offline_case{"Kernel", {PREPARE_GUEST_SCRIPT, "amd64", "CACHE", "/bin/true", "OUT"},
-                                   {"apt-get", "apt-cache"}, "system tests skipped", "vmlinuz"},
-                      // As root; any other user is told the build needs root, a skip too.
-                      offline_case{"Image", {PREPARE_IMAGE_SCRIPT, "CACHE", "/bin/true", "OUT"},
-                                   {"apt-get", "mmdebstrap"}, "image test skipped", "root.img"}),
-    [](const ::testing::TestParamInfo<offline_case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scripts, PrepareOffline,
+                         ::testing::Values(offline_case{"Kernel",
+                                                        {PREPARE_GUEST_SCRIPT, "amd64", "CACHE", "/bin/true", "OUT"},
+                                                        {"apt-get", "apt-cache"},
+                                                        "system tests skipped",
+                                                        "vmlinuz"},
+                                           // As root; any other user is told the build needs root, a skip too.
+                                           offline_case{"Image",
+                                                        {PREPARE_IMAGE_SCRIPT, "CACHE", "/bin/true", "OUT"},
+                                                        {"apt-get", "mmdebstrap"},
+                                                        "image test skipped",
+                                                        "root.img"}),
+                         [](const ::testing::TestParamInfo<offline_case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -3,13 +3,13 @@
 // the guest's report (micom's output and status, the line's settings, the
 // driver's counters, which device ttyS2 is), from qemu's trace of the UART's
 // registers and from what reached the simulated microcontroller.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "guest_boot.h"
 
@@ -47,8 +47,8 @@ struct x86_64_guest {
   static constexpr guest_machine machine = guest_machine::x86_64;
   static constexpr const char* name = "x86_64";
   static constexpr unsigned prior_divisor = 12, exchange_divisor = 2;  // 1.8432 MHz
-  static constexpr const char* ttys2_device = "00:00 serial";  // ACPI's PNP0501, by 8250_pnp
-  static constexpr int no_uart_slot = 1;  // the legacy ttyS1 (0x2f8): nothing there
+  static constexpr const char* ttys2_device = "00:00 serial";          // ACPI's PNP0501, by 8250_pnp
+  static constexpr int no_uart_slot = 1;                               // the legacy ttyS1 (0x2f8): nothing there
   static std::vector<int> uart_slots() { return {2}; }
   static std::vector<dt_property> device_tree() { return {}; }
 };
@@ -56,8 +56,8 @@ struct armhf_guest {
   static constexpr guest_machine machine = guest_machine::armhf;
   static constexpr const char* name = "armhf";
   static constexpr unsigned prior_divisor = 12, exchange_divisor = 2;  // 1.8432 MHz
-  static constexpr const char* ttys2_device = "0000:00:01.0 serial";  // the card, by 8250_pci
-  static constexpr int no_uart_slot = 4;  // the card takes ttyS0 to ttyS3
+  static constexpr const char* ttys2_device = "0000:00:01.0 serial";   // the card, by 8250_pci
+  static constexpr int no_uart_slot = 4;                               // the card takes ttyS0 to ttyS3
   static std::vector<int> uart_slots() { return {0, 1, 2, 3}; }
   static std::vector<dt_property> device_tree() { return {}; }
 };
@@ -66,7 +66,7 @@ struct orangepi_pc_guest {
   static constexpr const char* name = "orangepi_pc";
   static constexpr unsigned prior_divisor = 156, exchange_divisor = 26;  // 24 MHz
   static constexpr const char* ttys2_device = "1c28800.serial dw-apb-uart";
-  static constexpr int no_uart_slot = 1;  // UART1 stays disabled
+  static constexpr int no_uart_slot = 1;                      // UART1 stays disabled
   static std::vector<int> uart_slots() { return {0, 2, 3}; }  // UART0 the console, UART3 the report
   static std::vector<dt_property> device_tree() { return {uart2_enabled, uart2_is_serial2}; }
 };
@@ -287,8 +287,11 @@ template <typename M>
 class GappedReply : public GuestSuite<GappedReply<M>> {
  protected:
   static void SetUpTestSuite() {
-    GappedReply::boot({M::machine, std::string("gapped-") + M::name, {"--gap", "300", "--reply", "S=01020304"},
-                       "run:s", M::device_tree()});
+    GappedReply::boot({M::machine,
+                       std::string("gapped-") + M::name,
+                       {"--gap", "300", "--reply", "S=01020304"},
+                       "run:s",
+                       M::device_tree()});
   }
 };
 TYPED_TEST_SUITE(GappedReply, machines, machine_name);
@@ -309,8 +312,8 @@ template <typename M>
 class NoCarrier : public GuestSuite<NoCarrier<M>> {
  protected:
   static void SetUpTestSuite() {
-    guest_setup setup = {M::machine, std::string("no-carrier-") + M::name, {"--reply", "V=000D13FF"}, "nocarrier:v",
-                         M::device_tree()};
+    guest_setup setup = {
+        M::machine, std::string("no-carrier-") + M::name, {"--reply", "V=000D13FF"}, "nocarrier:v", M::device_tree()};
     setup.no_carrier = true;
     NoCarrier::boot(setup);
   }

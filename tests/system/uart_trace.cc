@@ -32,8 +32,8 @@ std::vector<uart_access> parse_mmio_trace(const std::string& trace, unsigned lon
     const char* event = std::strstr(line.c_str(), "memory_region_ops_");
     char kind[6];
     unsigned long addr, value;
-    if (event && std::sscanf(event, "memory_region_ops_%5s cpu %*d mr %*s addr 0x%lx value 0x%lx", kind, &addr,
-                             &value) == 3 &&
+    if (event &&
+        std::sscanf(event, "memory_region_ops_%5s cpu %*d mr %*s addr 0x%lx value 0x%lx", kind, &addr, &value) == 3 &&
         addr >= base && addr < end) {
       bool read = std::strcmp(kind, "read") == 0;
       if (read || std::strcmp(kind, "write") == 0) {
@@ -91,7 +91,7 @@ void follow(const std::vector<uart_access>& run, std::size_t sent, uart_sent_byt
 
 uart_run uart_run_of(const std::vector<uart_access>& accesses, unsigned mark) {
   uart_run run{false, {0, 0}, {0, 0}, {}, {}};
-  std::vector<uart_access> inside;  // the run's accesses
+  std::vector<uart_access> inside;   // the run's accesses
   std::vector<std::size_t> sent_at;  // where in them each sent byte is
   registers r;
   bool started = false;

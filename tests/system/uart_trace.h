@@ -34,7 +34,7 @@ constexpr unsigned uart_msr = 6;
 constexpr unsigned uart_scr = 7;  // scratch: the guest's marks around each micom run
 constexpr unsigned uart_lcr_dlab = 0x80;
 constexpr unsigned uart_mcr_rts = 0x02;
-constexpr unsigned uart_msr_dcd = 0x80;  // carrier detect
+constexpr unsigned uart_msr_dcd = 0x80;                // carrier detect
 constexpr unsigned uart_lsr_transmitter_empty = 0x60;  // THRE and TEMT: the last stop bit is out
 constexpr unsigned uart_mark_end = 0x80;               // a run's end mark is its start mark | this
 
