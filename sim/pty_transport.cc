@@ -191,8 +191,14 @@ bool run_command(pty_session* s) {
     return false;
   }
   log_event(s->log, "child pid=%d", static_cast<int>(s->child));
-  answer_transport t = {s,           &s->line->master, s->sigfd, false,       pty_send,
-                        pty_wait_ms, pty_signalled,    nullptr,  pty_log_byte};
+  answer_transport t = {};
+  t.context = s;
+  t.line = &s->line->master;
+  t.signals = s->sigfd;
+  t.send = pty_send;
+  t.wait_ms = pty_wait_ms;
+  t.signalled = pty_signalled;
+  t.log_byte = pty_log_byte;
   if (answer_until_end(s->o->micom, t, s->log) < 0) {
     std::fprintf(stderr, "micom-sim: poll failed: %s\n", std::strerror(errno));
     kill(s->child, SIGKILL);

@@ -123,7 +123,14 @@ int serve(const sim_options& o, socket_session* s) {
     if (!send_bytes(s->conn, o.stale)) return 0;
     for (unsigned char b : o.stale) log_event(s->log, "stale 0x%02x t=%.3f", b, log_seconds(*s->log));
   }
-  answer_transport t = {s, &s->conn, s->sigfd, true, socket_send, nullptr, socket_signalled, socket_read_done, nullptr};
+  answer_transport t = {};
+  t.context = s;
+  t.line = &s->conn;
+  t.signals = s->sigfd;
+  t.signals_first = true;
+  t.send = socket_send;
+  t.signalled = socket_signalled;
+  t.read_done = socket_read_done;
   int end = answer_until_end(o.micom, t, s->log);
   return end < 0 ? 2 : end;
 }
