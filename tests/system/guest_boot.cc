@@ -16,12 +16,6 @@
 
 namespace {
 
-constexpr double prepare_limit_s = 540;  // may install qemu and fetch the kernel
-constexpr double boot_limit_s = 150;     // a whole TCG run on a slow machine takes well under this
-// The image's root file system is built under qemu-user (about 4 minutes
-// here, alone on the machine); its boot, apt and checks took 60 to 90 s.
-constexpr double image_prepare_limit_s = 1800;
-constexpr double image_boot_limit_s = 600;
 // A guest that reported "done" but does not power off (a board whose reset
 // qemu does not model) is ended this long after.
 constexpr double power_off_grace_s = 60;
@@ -52,27 +46,46 @@ bool sim_listens(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 && (S_ISSOCK(st.st_mode) || S_ISLNK(st.st_mode));
 }
 
-// Runs prepare_guest.sh; sets out->skip or out->error when it cannot.
-void prepare(guest_machine machine, const std::string& dir, guest_outcome* out) {
-  const char* micom = machine == guest_machine::x86_64        ? MICOM_BINARY
-                      : machine == guest_machine::armhf_image ? MICOM_ARMHF_DEB
-                                                              : MICOM_ARMHF_BINARY;
-  if (access(micom, R_OK) != 0) {
-    out->skip = std::string("no micom for the guest at ") + micom +
-                (machine == guest_machine::armhf_image ? " (the package tests' package_build makes it)"
-                                                       : " (build the armhf preset first)");
+// What sets a guest apart before its boot, and how long each step may take.
+struct guest_kind {
+  const char* micom;                 // what the guest gets: micom built for it, or the board's package
+  const char* micom_missing;         // how to make it, when it is not there
+  std::vector<std::string> prepare;  // the script that prepares the guest, with its first arguments
+  double prepare_limit_s;
+  double boot_limit_s;
+};
+
+guest_kind kind_of(guest_machine machine) {
+  // An initramfs guest: preparing it may install qemu and fetch the kernel; a
+  // whole TCG run on a slow machine takes well under its limit.
+  guest_kind kind = {MICOM_ARMHF_BINARY, " (build the armhf preset first)", {PREPARE_GUEST_SCRIPT, "armhf"}, 540, 150};
+  if (machine == guest_machine::x86_64) {
+    kind.micom = MICOM_BINARY;
+    kind.prepare = {PREPARE_GUEST_SCRIPT, "amd64"};
+  } else if (machine == guest_machine::armhf_image) {
+    // The image's root file system is built under qemu-user (about 4 minutes
+    // here, alone on the machine); its boot, apt and checks took 60 to 90 s.
+    kind = {MICOM_ARMHF_DEB, " (the package tests' package_build makes it)", {PREPARE_IMAGE_SCRIPT}, 1800, 600};
+  }
+  return kind;
+}
+
+// Runs the guest's preparing script; sets out->skip or out->error when it cannot.
+void prepare(const guest_kind& kind, const std::string& dir, guest_outcome* out) {
+  if (access(kind.micom, R_OK) != 0) {
+    out->skip = std::string("no micom for the guest at ") + kind.micom + kind.micom_missing;
     return;
   }
-  const char* arch = machine == guest_machine::x86_64 ? "amd64" : "armhf";
-  std::vector<std::string> argv = {"sh", PREPARE_GUEST_SCRIPT, arch, SYSTEM_CACHE_DIR, micom, dir};
-  if (machine == guest_machine::armhf_image) argv = {"sh", PREPARE_IMAGE_SCRIPT, SYSTEM_CACHE_DIR, micom, dir};
+  std::vector<std::string> argv = {"sh"};
+  argv.insert(argv.end(), kind.prepare.begin(), kind.prepare.end());
+  argv.insert(argv.end(), {SYSTEM_CACHE_DIR, kind.micom, dir});
   std::string log = dir + "/prepare.log", error;
   pid_t pid = start_process(argv, log, &error);
   if (pid < 0) {
     out->error = error;
     return;
   }
-  process_end end = wait_or_kill(pid, machine == guest_machine::armhf_image ? image_prepare_limit_s : prepare_limit_s);
+  process_end end = wait_or_kill(pid, kind.prepare_limit_s);
   if (!end.in_time) {
     out->error = "preparing the guest overran and was killed, see " + log;
   } else if (WIFEXITED(end.wait_status) && WEXITSTATUS(end.wait_status) == skip_status) {
@@ -226,7 +239,7 @@ boot_end boot(const guest_setup& setup, const std::string& accel, const std::str
   out->accel = accel;
   std::vector<std::string> qemu_argv = qemu_command(setup, out->dir, accel, socket);
   pid_t qemu = start_process(qemu_argv, out->dir + "/qemu.log", &out->error);
-  double limit_s = setup.machine == guest_machine::armhf_image ? image_boot_limit_s : boot_limit_s;
+  double limit_s = kind_of(setup.machine).boot_limit_s;
   boot_end end = qemu > 0 ? watch_qemu(qemu, accel == "kvm", limit_s, out) : boot_end::failed;
   // The sim ends when qemu hangs up; it gets a moment for that.
   wait_or_kill(sim, 2);
@@ -264,7 +277,7 @@ guest_outcome run_guest(const guest_setup& setup) {
   out.dir = std::string(SYSTEM_WORK_DIR) + "/" + setup.name;
   mkdir(SYSTEM_WORK_DIR, 0755);
   mkdir(out.dir.c_str(), 0755);
-  prepare(setup.machine, out.dir, &out);
+  prepare(kind_of(setup.machine), out.dir, &out);
   if (!out.skip.empty() || !out.error.empty()) return out;
   if (setup.machine == guest_machine::orangepi_pc) {
     std::vector<dt_property> tree = setup.board_device_tree;
