@@ -103,12 +103,12 @@ EXAMPLES
 constexpr std::size_t text_column = 22;
 
 // One option under OPTIONS: name and value word, then its text from text_column on.
-std::string option_help(const option_spec& spec) {
-  std::string label = std::string("    ") + spec.name + (spec.value ? std::string(" ") + spec.value : "");
+std::string option_help(const sim_option& option) {
+  std::string label = std::string("    ") + option.name + (option.value ? std::string(" ") + option.value : "");
   const std::string indent(text_column, ' ');
   std::string text =
       label.size() + 2 <= text_column ? label + std::string(text_column - label.size(), ' ') : label + "\n" + indent;
-  for (const char* c = spec.help; *c; ++c) {
+  for (const char* c = option.help; *c; ++c) {
     text += *c;
     if (*c == '\n') text += indent;
   }

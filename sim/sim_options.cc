@@ -190,7 +190,7 @@ bool uses_exclusive(const sim_options& o) { return o.exclusive; }
 
 }  // namespace
 
-const option_spec sim_option_table[] = {
+const sim_option sim_option_table[] = {
     {"--reply", "L=HEX[,HEX...]", nullptr,
      "answer command letter L (S V W H R, either case) with\n"
      "these bytes, e.g. --reply V=0102A5FF; up to 64 bytes;\n"
@@ -264,10 +264,10 @@ const int sim_option_count = sizeof sim_option_table / sizeof sim_option_table[0
 namespace {
 
 // The row for an option's name or alias; nullptr for none.
-const option_spec* find_option(const std::string& name) {
+const sim_option* find_option(const std::string& name) {
   for (int i = 0; i < sim_option_count; ++i) {
-    const option_spec& spec = sim_option_table[i];
-    if (name == spec.name || (spec.alias && name == spec.alias)) return &spec;
+    const sim_option& option = sim_option_table[i];
+    if (name == option.name || (option.alias && name == option.alias)) return &option;
   }
   return nullptr;
 }
@@ -287,9 +287,9 @@ bool refuse_word(const std::string& arg, std::string* error) {
 bool take_option(int argc, const char* const* argv, int* i, sim_options* o, std::string* error) {
   std::string arg = argv[(*i)++];
   std::string name = arg.substr(0, arg.find('='));
-  const option_spec* spec = find_option(name);
-  if (spec && !spec->value && name.size() == arg.size()) return spec->apply("", o, error);
-  if (!spec || !spec->value) return refuse_word(arg, error);
+  const sim_option* option = find_option(name);
+  if (option && !option->value && name.size() == arg.size()) return option->apply("", o, error);
+  if (!option || !option->value) return refuse_word(arg, error);
   std::string value;
   if (name.size() < arg.size()) {
     value = arg.substr(name.size() + 1);
@@ -299,7 +299,7 @@ bool take_option(int argc, const char* const* argv, int* i, sim_options* o, std:
     *error = name + " wants a value";
     return false;
   }
-  return spec->apply(value, o, error);
+  return option->apply(value, o, error);
 }
 
 // The first option the parsed options use that needs a command; nullptr for none.

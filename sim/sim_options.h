@@ -27,7 +27,7 @@ struct sim_options {
 
 // One option, declared once: how it is spelled, applied, checked against the
 // transport and shown under OPTIONS in --help.
-struct option_spec {
+struct sim_option {
   const char* name;   // "--gap"
   const char* value;  // the word for its value in --help ("MS"); nullptr: a flag, which takes none
   // nullptr: fits every transport; else whether the parsed options use it, which
@@ -40,7 +40,7 @@ struct option_spec {
 };
 
 // Every option, in the order --help lists them.
-extern const option_spec sim_option_table[];
+extern const sim_option sim_option_table[];
 // The number of rows in sim_option_table.
 extern const int sim_option_count;
 
