@@ -4,12 +4,12 @@
 // the PID of the process that has the line.
 #pragma once
 
+#include <sys/types.h>
+
 #include <climits>
 
 // Where those programs look for them (on Debian a link to /run/lock).
 inline constexpr char uucp_lock_directory[] = "/var/lock";
-
-#include <sys/types.h>
 
 // The lock files a run created and removes when it ends; "" where none.
 struct uucp_lock {
