@@ -20,9 +20,9 @@ std::vector<double> times(const std::string& log, const std::string& tag) {
 
 TEST(MicomSim, AnswersWithDelayAndGapAndLogsTheLine) {
   // stty and dd stand in for micom: raw line, one byte out, four back.
-  sim_result r = sim_run({"--delay", "300", "--gap", "200"}, {"sh", "-c",
-                                                              "stty raw -echo </dev/ttyS2 && printf V >/dev/ttyS2 && "
-                                                              "dd bs=1 count=4 </dev/ttyS2 2>/dev/null | od -An -tx1"});
+  const std::string exchange =
+      "stty raw -echo </dev/ttyS2 && printf V >/dev/ttyS2 && dd bs=1 count=4 </dev/ttyS2 2>/dev/null | od -An -tx1";
+  sim_result r = sim_run({"--delay", "300", "--gap", "200"}, {"sh", "-c", exchange});
   EXPECT_EQ(r.out, " 01 00 02 00\n") << r.log;
   EXPECT_EQ(logged_bytes(r.log, "rx"), std::vector<int>{'V'});
   std::vector<double> rx = times(r.log, "rx"), tx = times(r.log, "tx");

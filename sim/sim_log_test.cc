@@ -16,8 +16,9 @@ TEST(MicomSim, LogLinesSharingAPipeWithTheCommandsOutputAreWhole) {
   const std::regex whole(
       "SEND [SVWHR] TO MICOM|READ DATA\\(0x[0-9A-F]{2}\\)|child pid=[0-9]+|exit status=0|"
       "(rx|tx) 0x[0-9a-f]{2} t=[0-9.]+|hangup( \\(master closed only\\))? t=[0-9.]+|"
-      "line (before|during|after): ([0-9]+ [5-8][NEO][12] (raw|cooked) iflag=[^A-Z]* cc=[0-9a-f]+|unknown \\([a-z "
-      ":,]+\\)|"
+      "line (before|during|after): ("
+      "[0-9]+ [5-8][NEO][12] (raw|cooked) iflag=[^A-Z]* cc=[0-9a-f]+|"
+      "unknown \\([a-z :,]+\\)|"
       "unavailable \\([A-Z][a-z/ ]+\\))");
   for (int i = 0; i < 20; ++i) {
     for (std::vector<std::string> args :
